@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each on its seed corpus.
+# Usage: scripts/fuzz.sh [seconds-per-target] [build-dir]
+set -euo pipefail
+shopt -s nullglob
+root=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-60}
+build=${2:-$root/build-fuzz}
+"$root/scripts/setup.sh"
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTALLOWIN_FUZZ=ON -DTALLOWIN_TESTS=OFF
+cmake --build "$build"
+for src in "$root"/fuzz/fuzz_*.cpp; do
+  name=$(basename "$src" .cpp)
+  corpus=$(mktemp -d)
+  cp -r "$root/fuzz/corpus/$name/." "$corpus/" 2>/dev/null || true
+  echo "== $name: ${seconds}s"
+  "$build/fuzz/$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -max_len=65536 -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
+  rm -rf "$corpus"
+done
