@@ -51,7 +51,9 @@ struct Account {
 [[nodiscard]] Account makeAccount(const AccountDraft& draft, const std::string& deviceID, Date now,
                                   RandomSource& random = systemRandom());
 
-[[nodiscard]] inline bool isDeleted(const Account& account) { return account.deletedAt.has_value(); }
+[[nodiscard]] inline bool isDeleted(const Account& account) {
+    return account.deletedAt.has_value();
+}
 
 /// The issuer, else the label, else "Untitled".
 [[nodiscard]] std::string displayTitle(const Account& account);

@@ -18,9 +18,13 @@ constexpr std::array<std::int8_t, 256> makeTable() {
 }
 constexpr auto kValues = makeTable();
 
-constexpr bool isDropped(char c) { return c == ' ' || c == '-' || c == '=' || c == '\n' || c == '\t'; }
+constexpr bool isDropped(char c) {
+    return c == ' ' || c == '-' || c == '=' || c == '\n' || c == '\t';
+}
 
-constexpr char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+constexpr char upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 std::string cleaned(std::string_view text) {
     std::string out;
@@ -60,7 +64,9 @@ std::optional<Bytes> decodeCleaned(std::string_view text) {
 }
 } // namespace
 
-std::optional<Bytes> base32Decode(std::string_view text) { return decodeCleaned(cleaned(text)); }
+std::optional<Bytes> base32Decode(std::string_view text) {
+    return decodeCleaned(cleaned(text));
+}
 
 std::optional<std::string> normalizedSecret(std::string_view text) {
     std::string clean = cleaned(text);

@@ -24,7 +24,8 @@ std::string base64Encode(std::span<const std::uint8_t> bytes) {
     out.reserve((bytes.size() + 2) / 3 * 4);
     std::size_t i = 0;
     for (; i + 3 <= bytes.size(); i += 3) {
-        const std::uint32_t v = std::uint32_t{bytes[i]} << 16 | std::uint32_t{bytes[i + 1]} << 8 | bytes[i + 2];
+        const std::uint32_t v =
+            std::uint32_t{bytes[i]} << 16 | std::uint32_t{bytes[i + 1]} << 8 | bytes[i + 2];
         out.push_back(kAlphabet[v >> 18 & 63]);
         out.push_back(kAlphabet[v >> 12 & 63]);
         out.push_back(kAlphabet[v >> 6 & 63]);

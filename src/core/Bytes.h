@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <openssl/crypto.h>
-
 #include <cstdint>
+#include <openssl/crypto.h>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,7 +12,9 @@ namespace tallowin {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes toBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+inline Bytes toBytes(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
 inline std::string toString(std::span<const std::uint8_t> bytes) {
     return std::string(bytes.begin(), bytes.end());
 }
@@ -22,7 +23,8 @@ inline std::string toString(std::span<const std::uint8_t> bytes) {
 class SecretBytes {
 public:
     SecretBytes() = default;
-    explicit SecretBytes(std::span<const std::uint8_t> bytes) : bytes_(bytes.begin(), bytes.end()) {}
+    explicit SecretBytes(std::span<const std::uint8_t> bytes)
+        : bytes_(bytes.begin(), bytes.end()) {}
     explicit SecretBytes(std::size_t size) : bytes_(size) {}
     SecretBytes(const SecretBytes&) = default;
     SecretBytes(SecretBytes&& other) noexcept : bytes_(std::move(other.bytes_)) { other.wipe(); }
@@ -52,7 +54,8 @@ public:
     void resize(std::size_t size) { bytes_.resize(size); }
 
     friend bool operator==(const SecretBytes& a, const SecretBytes& b) {
-        return a.size() == b.size() && (a.empty() || CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0);
+        return a.size() == b.size() &&
+               (a.empty() || CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0);
     }
 
 private:

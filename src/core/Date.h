@@ -16,15 +16,21 @@ struct Date {
     [[nodiscard]] static constexpr Date fromUnix(double unixSeconds) {
         return Date{unixSeconds - kSecondsFrom1970To2001};
     }
-    [[nodiscard]] constexpr double unixTime() const { return sinceReference + kSecondsFrom1970To2001; }
-    [[nodiscard]] constexpr Date adding(double seconds) const { return Date{sinceReference + seconds}; }
+    [[nodiscard]] constexpr double unixTime() const {
+        return sinceReference + kSecondsFrom1970To2001;
+    }
+    [[nodiscard]] constexpr Date adding(double seconds) const {
+        return Date{sinceReference + seconds};
+    }
     /// Seconds from `other` to this date (positive when this date is later).
     [[nodiscard]] constexpr double since(Date other) const {
         return sinceReference - other.sinceReference;
     }
 
     friend constexpr bool operator==(Date, Date) = default;
-    friend constexpr auto operator<=>(Date a, Date b) { return a.sinceReference <=> b.sinceReference; }
+    friend constexpr auto operator<=>(Date a, Date b) {
+        return a.sinceReference <=> b.sinceReference;
+    }
 };
 
 } // namespace tallowin

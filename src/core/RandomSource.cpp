@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/RandomSource.h"
 
-#include <openssl/rand.h>
-
 #include <climits>
 #include <cstdlib>
+#include <openssl/rand.h>
 
 namespace tallowin {
 

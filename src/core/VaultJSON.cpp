@@ -9,9 +9,13 @@
 namespace tallowin {
 
 namespace {
-[[noreturn]] void fail(std::string message) { throw JSONDecodeError(std::move(message)); }
+[[noreturn]] void fail(std::string message) {
+    throw JSONDecodeError(std::move(message));
+}
 
-std::string keyText(const char* key) { return std::string("\"") + key + "\""; }
+std::string keyText(const char* key) {
+    return std::string("\"") + key + "\"";
+}
 
 std::optional<std::int64_t> asInt(const Json& value) {
     if (value.is_number_integer() && !value.is_number_unsigned()) {
@@ -56,7 +60,9 @@ Json dateToJSON(Date date) {
     return Json(v);
 }
 
-Json bytesToJSON(std::span<const std::uint8_t> bytes) { return Json(base64Encode(bytes)); }
+Json bytesToJSON(std::span<const std::uint8_t> bytes) {
+    return Json(base64Encode(bytes));
+}
 
 void requireObject(const Json& value, std::string_view what) {
     if (!value.is_object()) {

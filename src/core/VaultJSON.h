@@ -8,9 +8,8 @@
 #include "core/Bytes.h"
 #include "core/Date.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>

@@ -8,10 +8,13 @@ namespace {
 
 constexpr const char* kId = "7C8A2B4E-1F3D-4E5A-9B6C-0D1E2F3A4B5C";
 
-Account decode(const std::string& text) { return accountFromJSON(parseVaultJSON(text)); }
+Account decode(const std::string& text) {
+    return accountFromJSON(parseVaultJSON(text));
+}
 
 TEST(AccountJSON, MinimalObjectTakesEveryDefaultAndReencodesWithAllKeys) {
-    const Account account = decode(R"({"id":"7c8a2b4e-1f3d-4e5a-9b6c-0d1e2f3a4b5c","secret":"JBSWY3DP"})");
+    const Account account =
+        decode(R"({"id":"7c8a2b4e-1f3d-4e5a-9b6c-0d1e2f3a4b5c","secret":"JBSWY3DP"})");
     EXPECT_EQ(account.id.toString(), kId);
     EXPECT_EQ(account.issuer, "");
     EXPECT_EQ(account.label, "");
@@ -40,9 +43,10 @@ TEST(AccountJSON, FullRecordRoundTripsByteForByte) {
 }
 
 TEST(AccountJSON, UpdatedAtDefaultsToDecodedCreatedAtAndNullMeansAbsent) {
-    const Account account = decode(std::string(R"({"id":")") + kId +
-                                   R"(","secret":"A","createdAt":12.5,"color":null,"deletedAt":null,)"
-                                   R"("issuer":null,"extra":{"x":1}})");
+    const Account account =
+        decode(std::string(R"({"id":")") + kId +
+               R"(","secret":"A","createdAt":12.5,"color":null,"deletedAt":null,)"
+               R"("issuer":null,"extra":{"x":1}})");
     EXPECT_EQ(account.updatedAt, Date{12.5});
     EXPECT_FALSE(account.color);
     EXPECT_FALSE(account.deletedAt);
@@ -52,16 +56,16 @@ TEST(AccountJSON, UpdatedAtDefaultsToDecodedCreatedAtAndNullMeansAbsent) {
 TEST(AccountJSON, DecodeFailures) {
     const std::string id = std::string(R"("id":")") + kId + "\"";
     for (const std::string& body : std::vector<std::string>{
-             R"("secret":"A")",                                    // no id
-             id,                                                    // no secret
-             R"("id":"not-a-uuid","secret":"A")",                  // bad uuid
-             id + R"(,"secret":"A","algorithm":"sha1")",            // lower-case algorithm
-             id + R"(,"secret":"A","digits":"6")",                  // wrong type
-             id + R"(,"secret":"A","digits":6.5)",                  // not an integer
-             id + R"(,"secret":"A","websites":"a.com")",            // not an array
-             id + R"(,"secret":"A","websites":[1])",                // not strings
-             id + R"(,"secret":"A","createdAt":"2020-01-01")",      // date as text
-             id + R"(,"secret":7)",                                 // secret as number
+             R"("secret":"A")",                                // no id
+             id,                                               // no secret
+             R"("id":"not-a-uuid","secret":"A")",              // bad uuid
+             id + R"(,"secret":"A","algorithm":"sha1")",       // lower-case algorithm
+             id + R"(,"secret":"A","digits":"6")",             // wrong type
+             id + R"(,"secret":"A","digits":6.5)",             // not an integer
+             id + R"(,"secret":"A","websites":"a.com")",       // not an array
+             id + R"(,"secret":"A","websites":[1])",           // not strings
+             id + R"(,"secret":"A","createdAt":"2020-01-01")", // date as text
+             id + R"(,"secret":7)",                            // secret as number
          }) {
         EXPECT_THROW(decode("{" + body + "}"), JSONDecodeError) << body;
     }
@@ -88,7 +92,8 @@ public:
 
 TEST(MakeAccount, TrimsNamesNormalisesValidSecretsAndStamps) {
     FixedRandom random;
-    AccountDraft draft{" \tGit Hub \t", "  me@example.org\n", "jbsw y3dp-ehpk 3pxp", OTPAlgorithm::sha256, 4, 0};
+    AccountDraft draft{
+        " \tGit Hub \t", "  me@example.org\n", "jbsw y3dp-ehpk 3pxp", OTPAlgorithm::sha256, 4, 0};
     const Account account = makeAccount(draft, "DEVICE", Date{100}, random);
     EXPECT_EQ(account.id.toString(), "00010203-0405-4607-8809-0A0B0C0D0E0F");
     EXPECT_EQ(account.issuer, "Git Hub");

@@ -15,7 +15,9 @@ struct Base32Case {
 
 class Base32DecodeTest : public testing::TestWithParam<Base32Case> {};
 
-TEST_P(Base32DecodeTest, Decodes) { EXPECT_EQ(base32Decode(GetParam().text), GetParam().bytes); }
+TEST_P(Base32DecodeTest, Decodes) {
+    EXPECT_EQ(base32Decode(GetParam().text), GetParam().bytes);
+}
 
 const Bytes kHello = toBytes("Hello!\xDE\xAD\xBE\xEF");
 

@@ -14,8 +14,8 @@ TEST(VaultJSON, SortsKeysCompactlyAndAcceptsEscapedSlashes) {
 }
 
 TEST(VaultJSON, DatesReadBackBitForBit) {
-    for (const double seconds : {0.0, -978307200.0, 794937600.123456, 1e-7, 786297600.9999999,
-                                 -0.5, 4102444800.000001}) {
+    for (const double seconds :
+         {0.0, -978307200.0, 794937600.123456, 1e-7, 786297600.9999999, -0.5, 4102444800.000001}) {
         const Json object = {{"d", dateToJSON(Date{seconds})}};
         const Json back = parseVaultJSON(encodeVaultJSON(object));
         EXPECT_EQ(requireDate(back, "d").sinceReference, seconds);
@@ -49,9 +49,10 @@ TEST(Uuid, ParsesEitherCaseAndWritesUpperCase) {
     const auto uuid = Uuid::parse("7c8a2b4e-1f3d-4e5a-9b6c-0d1e2f3a4b5c");
     ASSERT_TRUE(uuid);
     EXPECT_EQ(uuid->toString(), "7C8A2B4E-1F3D-4E5A-9B6C-0D1E2F3A4B5C");
-    for (const char* bad : {"", "7c8a2b4e1f3d4e5a9b6c0d1e2f3a4b5c", "7c8a2b4e-1f3d-4e5a-9b6c-0d1e2f3a4b5",
-                            "7c8a2b4e-1f3d-4e5a-9b6c-0d1e2f3a4b5g", "7c8a2b4e-1f3d4-e5a-9b6c-0d1e2f3a4b5c",
-                            "{c8a2b4e-1f3d-4e5a-9b6c-0d1e2f3a4b5c"}) {
+    for (const char* bad :
+         {"", "7c8a2b4e1f3d4e5a9b6c0d1e2f3a4b5c", "7c8a2b4e-1f3d-4e5a-9b6c-0d1e2f3a4b5",
+          "7c8a2b4e-1f3d-4e5a-9b6c-0d1e2f3a4b5g", "7c8a2b4e-1f3d4-e5a-9b6c-0d1e2f3a4b5c",
+          "{c8a2b4e-1f3d-4e5a-9b6c-0d1e2f3a4b5c"}) {
         EXPECT_FALSE(Uuid::parse(bad)) << bad;
     }
     EXPECT_NE(Uuid::random(), Uuid::random());
