@@ -81,7 +81,8 @@ std::error_code writeFileAtomically(const std::filesystem::path& path,
 
 std::error_code readFile(const std::filesystem::path& path, Bytes& out, std::size_t maxBytes) {
     out.clear();
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: opening a FIFO put in the file's place must not wait for a writer.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) {
         return lastError();
     }

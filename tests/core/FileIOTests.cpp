@@ -42,6 +42,13 @@ TEST_F(FileIOTest, ReadRefusesMissingOversizedAndNonRegularFiles) {
     EXPECT_TRUE(readFile(dir_, read, 10));
 }
 
+TEST_F(FileIOTest, ReadRefusesAFifoWithoutWaitingForAWriter) {
+    const auto path = dir_ / "fifo";
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    Bytes read;
+    EXPECT_EQ(readFile(path, read, 10), std::errc::invalid_argument);
+}
+
 TEST_F(FileIOTest, WriteIntoMissingFolderFails) {
     EXPECT_TRUE(writeFileAtomically(dir_ / "nope" / "file", toBytes("x")));
 }
