@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/VaultEnvelope.h"
 
+#include "core/Base64.h"
 #include "core/FileIO.h"
+#include "core/JSONMembers.h"
 #include "core/VaultCrypto.h"
 #include "core/VaultError.h"
 #include "core/VaultJSON.h"
@@ -25,57 +27,101 @@ std::span<const std::uint8_t> asBytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-Json envelopeToJSON(const VaultEnvelope& envelope) {
-    Json kdf = Json::object();
-    kdf["algorithm"] = envelope.kdf.algorithm;
-    kdf["iterations"] = envelope.kdf.iterations;
-    kdf["salt"] = bytesToJSON(envelope.kdf.salt);
-
-    Json object = Json::object();
-    object["format"] = envelope.format;
-    object["version"] = envelope.version;
-    object["keyID"] = envelope.keyID;
-    object["kdf"] = std::move(kdf);
-    object["wrappedKey"] = bytesToJSON(envelope.wrappedKey);
-    object["payload"] = bytesToJSON(envelope.payload);
-    object["savedAt"] = dateToJSON(envelope.savedAt);
-    object["savedBy"] = envelope.savedBy;
-    return object;
-}
-
-VaultEnvelope envelopeFromJSON(const Json& object) {
-    requireObject(object, "the envelope");
-    VaultEnvelope envelope;
-    envelope.format = requireString(object, "format");
-    envelope.version = requireInt(object, "version");
-    envelope.keyID = requireString(object, "keyID");
-    const Json& kdf = requireMember(object, "kdf");
-    requireObject(kdf, "\"kdf\"");
-    envelope.kdf.algorithm = requireString(kdf, "algorithm");
-    envelope.kdf.iterations = requireInt(kdf, "iterations");
-    envelope.kdf.salt = requireBytes(kdf, "salt");
-    envelope.wrappedKey = requireBytes(object, "wrappedKey");
-    envelope.payload = requireBytes(object, "payload");
-    envelope.savedAt = requireDate(object, "savedAt");
-    envelope.savedBy = requireString(object, "savedBy");
-    return envelope;
-}
-
-/// Parses envelope JSON, giving up once it holds more than kMaxEnvelopeJSONValues values.
-Json parseEnvelopeJSON(std::string_view text) {
-    std::size_t values = 0;
-    const Json::parser_callback_t countValues = [&values](int, Json::parse_event_t event, Json&) {
-        if (event != Json::parse_event_t::object_end && event != Json::parse_event_t::array_end &&
-            ++values > kMaxEnvelopeJSONValues) {
+/// Parses JSON text, counting every value (keys included) against one allowance so that
+/// no envelope, however it is split up, builds more than kMaxEnvelopeJSONValues of them.
+class BoundedParser {
+public:
+    [[nodiscard]] Json parse(std::string_view text) {
+        const Json::parser_callback_t count = [this](int, Json::parse_event_t event, Json&) {
+            if (event != Json::parse_event_t::object_end &&
+                event != Json::parse_event_t::array_end) {
+                if (left_ == 0) {
+                    throw JSONDecodeError("too many values in the envelope");
+                }
+                --left_;
+            }
+            return true;
+        };
+        Json value = Json::parse(text, count, false);
+        if (value.is_discarded()) {
+            throw JSONDecodeError("not valid JSON");
+        }
+        return value;
+    }
+    /// Counts one value that was read without the parser.
+    void charge() {
+        if (left_ == 0) {
             throw JSONDecodeError("too many values in the envelope");
         }
-        return true;
-    };
-    Json value = Json::parse(text, countValues, false);
-    if (value.is_discarded()) {
-        throw JSONDecodeError("not valid JSON");
+        --left_;
     }
-    return value;
+
+private:
+    std::size_t left_ = kMaxEnvelopeJSONValues;
+};
+
+/// A string token made of base64 characters only: valid JSON that reads as itself.
+bool isPlainBase64Token(std::string_view token) {
+    if (token.size() < 2 || token.front() != '"' || token.back() != '"') {
+        return false;
+    }
+    for (const char c : token.substr(1, token.size() - 2)) {
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                        (c >= '0' && c <= '9') || c == '+' || c == '/' || c == '=';
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
+/// The quick way to read an envelope: the top-level members are split apart, the long
+/// base64 values of "payload" and "wrappedKey" are decoded straight from the text, and
+/// everything else goes through the JSON parser, so that a vault of many accounts is not
+/// lexed character by character. Nothing when the text takes another shape (escaped
+/// slashes, a byte-order mark, broken structure): the caller then parses it whole. Fails
+/// with JSONDecodeError only where parsing it whole fails too.
+std::optional<VaultEnvelope> readEnvelopeQuickly(std::string_view text) {
+    const auto members = splitObjectMembers(text, kMaxEnvelopeJSONValues);
+    if (!members) {
+        return std::nullopt;
+    }
+    BoundedParser parser;
+    parser.charge(); // the object itself, so that both ways of reading count alike
+    Json object = Json::object();
+    std::optional<Bytes> payload;
+    std::optional<Bytes> wrappedKey;
+    for (const RawJSONMember& member : *members) {
+        const Json key = parser.parse(member.key);
+        if (!key.is_string()) {
+            return std::nullopt;
+        }
+        const std::string& name = key.get_ref<const std::string&>();
+        std::optional<Bytes>* direct = name == "payload"      ? &payload
+                                       : name == "wrappedKey" ? &wrappedKey
+                                                              : nullptr;
+        if (direct && isPlainBase64Token(member.value)) {
+            *direct = base64Decode(member.value.substr(1, member.value.size() - 2));
+            if (!*direct) {
+                return std::nullopt;
+            }
+            parser.charge();
+            object[name] = ""; // read below
+        } else {
+            if (direct) {
+                direct->reset(); // a later duplicate key wins, as in the parser
+            }
+            object[name] = parser.parse(member.value);
+        }
+    }
+    VaultEnvelope envelope = envelopeFromJSON(object);
+    if (payload) {
+        envelope.payload = std::move(*payload);
+    }
+    if (wrappedKey) {
+        envelope.wrappedKey = std::move(*wrappedKey);
+    }
+    return envelope;
 }
 
 Json contentsToJSON(std::span<const Account> accounts) {
@@ -95,6 +141,24 @@ SecretBytes encodeAccounts(std::span<const Account> accounts) {
     return bytes;
 }
 } // namespace
+
+VaultEnvelope envelopeFromJSON(const Json& object) {
+    requireObject(object, "the envelope");
+    VaultEnvelope envelope;
+    envelope.format = requireString(object, "format");
+    envelope.version = requireInt(object, "version");
+    envelope.keyID = requireString(object, "keyID");
+    const Json& kdf = requireMember(object, "kdf");
+    requireObject(kdf, "\"kdf\"");
+    envelope.kdf.algorithm = requireString(kdf, "algorithm");
+    envelope.kdf.iterations = requireInt(kdf, "iterations");
+    envelope.kdf.salt = requireBytes(kdf, "salt");
+    envelope.wrappedKey = requireBytes(object, "wrappedKey");
+    envelope.payload = requireBytes(object, "payload");
+    envelope.savedAt = requireDate(object, "savedAt");
+    envelope.savedBy = requireString(object, "savedBy");
+    return envelope;
+}
 
 VaultEnvelope makeEnvelopeHeader(std::string_view format, std::string_view password,
                                  const VaultKey& key, std::string_view writer, Date now,
@@ -122,7 +186,46 @@ Bytes sealContents(std::span<const Account> accounts, const VaultKey& key, Rando
 }
 
 Bytes encodeEnvelope(const VaultEnvelope& envelope) {
-    return toBytes(encodeVaultJSON(envelopeToJSON(envelope)));
+    // Written member by member in sorted key order: the result is what encodeVaultJSON
+    // makes of the whole object (base64 text needs no escaping), without running the
+    // payload through the JSON serializer.
+    const std::string salt = base64Encode(envelope.kdf.salt);
+    const std::string wrappedKey = base64Encode(envelope.wrappedKey);
+    const std::string payload = base64Encode(envelope.payload);
+    Bytes out;
+    out.reserve(payload.size() + wrappedKey.size() + salt.size() + envelope.format.size() +
+                envelope.keyID.size() + envelope.savedBy.size() + envelope.kdf.algorithm.size() +
+                256);
+    const auto append = [&out](std::string_view text) {
+        out.insert(out.end(), text.begin(), text.end());
+    };
+    const auto appendBase64 = [&](std::string_view text) {
+        append("\"");
+        append(text);
+        append("\"");
+    };
+    append(R"({"format":)");
+    append(encodeVaultJSON(envelope.format));
+    append(R"(,"kdf":{"algorithm":)");
+    append(encodeVaultJSON(envelope.kdf.algorithm));
+    append(R"(,"iterations":)");
+    append(encodeVaultJSON(envelope.kdf.iterations));
+    append(R"(,"salt":)");
+    appendBase64(salt);
+    append(R"(},"keyID":)");
+    append(encodeVaultJSON(envelope.keyID));
+    append(R"(,"payload":)");
+    appendBase64(payload);
+    append(R"(,"savedAt":)");
+    append(encodeVaultJSON(dateToJSON(envelope.savedAt)));
+    append(R"(,"savedBy":)");
+    append(encodeVaultJSON(envelope.savedBy));
+    append(R"(,"version":)");
+    append(encodeVaultJSON(envelope.version));
+    append(R"(,"wrappedKey":)");
+    appendBase64(wrappedKey);
+    append("}");
+    return out;
 }
 
 VaultEnvelope decodeEnvelope(std::span<const std::uint8_t> bytes) {
@@ -131,7 +234,9 @@ VaultEnvelope decodeEnvelope(std::span<const std::uint8_t> bytes) {
     }
     VaultEnvelope envelope;
     try {
-        envelope = envelopeFromJSON(parseEnvelopeJSON(asText(bytes)));
+        auto quick = readEnvelopeQuickly(asText(bytes));
+        envelope =
+            quick ? std::move(*quick) : envelopeFromJSON(BoundedParser().parse(asText(bytes)));
     } catch (const JSONDecodeError&) {
         throw VaultError(VaultError::corrupted);
     } catch (const Json::exception&) {

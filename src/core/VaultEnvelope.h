@@ -98,6 +98,10 @@ inline constexpr std::size_t kMaxEnvelopeJSONValues = 256;
 /// Slow: run it off the main thread.
 [[nodiscard]] VaultKey unwrapVaultKey(const VaultEnvelope& envelope, std::string_view password);
 
+/// Reads the eight members of an envelope from parsed JSON; fails with JSONDecodeError.
+/// The version is not judged here.
+[[nodiscard]] VaultEnvelope envelopeFromJSON(const Json& object);
+
 /// The accounts of the envelope. Fails with VaultError::foreignVault when the key is
 /// not the envelope's (nothing is decrypted), VaultError::corrupted when the payload
 /// does not open, and JSONDecodeError when it opens but is not valid contents.
