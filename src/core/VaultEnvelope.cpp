@@ -8,6 +8,10 @@
 #include "core/VaultError.h"
 #include "core/VaultJSON.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <iterator>
 #include <string>
 
 namespace tallowin {
@@ -60,26 +64,45 @@ private:
     std::size_t left_ = kMaxEnvelopeJSONValues;
 };
 
-/// A string token made of base64 characters only: valid JSON that reads as itself.
-bool isPlainBase64Token(std::string_view token) {
-    if (token.size() < 2 || token.front() != '"' || token.back() != '"') {
-        return false;
+constexpr std::array<bool, 256> kBase64Characters = [] {
+    std::array<bool, 256> table{};
+    for (const char c :
+         std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=")) {
+        table[static_cast<unsigned char>(c)] = true;
     }
-    for (const char c : token.substr(1, token.size() - 2)) {
-        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                        (c >= '0' && c <= '9') || c == '+' || c == '/' || c == '=';
-        if (!ok) {
-            return false;
+    return table;
+}();
+
+/// The bytes of a string token made of base64 characters only, slashes written plain or
+/// escaped ("\/"): such a token is valid JSON for sure. Nothing for any other token;
+/// an empty optional inside when the base64 itself is bad.
+std::optional<std::optional<Bytes>> plainBase64Token(std::string_view token) {
+    if (token.size() < 2 || token.front() != '"' || token.back() != '"') {
+        return std::nullopt;
+    }
+    token = token.substr(1, token.size() - 2);
+    bool escaped = false;
+    for (std::size_t i = 0; i < token.size(); ++i) {
+        if (token[i] == '\\' && i + 1 < token.size() && token[i + 1] == '/') {
+            escaped = true;
+            ++i;
+        } else if (!kBase64Characters[static_cast<unsigned char>(token[i])]) {
+            return std::nullopt;
         }
     }
-    return true;
+    if (!escaped) {
+        return base64Decode(token);
+    }
+    std::string text;
+    std::remove_copy(token.begin(), token.end(), std::back_inserter(text), '\\');
+    return base64Decode(text);
 }
 
 /// The quick way to read an envelope: the top-level members are split apart, the long
 /// base64 values of "payload" and "wrappedKey" are decoded straight from the text, and
 /// everything else goes through the JSON parser, so that a vault of many accounts is not
-/// lexed character by character. Nothing when the text takes another shape (escaped
-/// slashes, a byte-order mark, broken structure): the caller then parses it whole. Fails
+/// lexed character by character. Nothing when the text takes another shape (a byte-order
+/// mark, broken structure, bad base64): the caller then parses it whole. Fails
 /// with JSONDecodeError only where parsing it whole fails too.
 std::optional<VaultEnvelope> readEnvelopeQuickly(std::string_view text) {
     const auto members = splitObjectMembers(text, kMaxEnvelopeJSONValues);
@@ -100,8 +123,9 @@ std::optional<VaultEnvelope> readEnvelopeQuickly(std::string_view text) {
         std::optional<Bytes>* direct = name == "payload"      ? &payload
                                        : name == "wrappedKey" ? &wrappedKey
                                                               : nullptr;
-        if (direct && isPlainBase64Token(member.value)) {
-            *direct = base64Decode(member.value.substr(1, member.value.size() - 2));
+        std::optional<std::optional<Bytes>> bytes;
+        if (direct && (bytes = plainBase64Token(member.value))) {
+            *direct = std::move(*bytes);
             if (!*direct) {
                 return std::nullopt;
             }
@@ -197,7 +221,9 @@ Bytes encodeEnvelope(const VaultEnvelope& envelope) {
                 envelope.keyID.size() + envelope.savedBy.size() + envelope.kdf.algorithm.size() +
                 256);
     const auto append = [&out](std::string_view text) {
-        out.insert(out.end(), text.begin(), text.end());
+        const std::size_t at = out.size();
+        out.resize(at + text.size());
+        std::memcpy(out.data() + at, text.data(), text.size());
     };
     const auto appendBase64 = [&](std::string_view text) {
         append("\"");
