@@ -11,7 +11,6 @@
 #include "platform/ScriptedBiometrics.h"
 
 #include <benchmark/benchmark.h>
-
 #include <unistd.h>
 
 namespace tallowin {
@@ -21,22 +20,28 @@ const Date kNow = Date::fromUnix(1772720103);
 
 struct Fixture {
     Fixture() {
-        directory = std::filesystem::temp_directory_path() / ("tallowin-bench-browser-" + std::to_string(::getpid()));
+        directory = std::filesystem::temp_directory_path() /
+                    ("tallowin-bench-browser-" + std::to_string(::getpid()));
         std::filesystem::create_directories(directory);
         defaults = std::make_unique<SharedDefaults>(directory / "settings.json");
         (void)defaults->setDate("lastPasswordEntry", kNow);
-        const char* issuers[] = {"GitHub", "Google", "Amazon Web Services", "Example Bank", "Dropbox", "acme"};
+        const char* issuers[] = {"GitHub",       "Google",  "Amazon Web Services",
+                                 "Example Bank", "Dropbox", "acme"};
         for (int i = 0; i < 1000; ++i) {
             AccountDraft draft{std::string(issuers[i % 6]) + " " + std::to_string(i),
-                               "user" + std::to_string(i) + "@example.org", "JBSWY3DPEHPK3PXPJBSWY3DPEHPK3PXP",
-                               i % 3 == 0 ? OTPAlgorithm::sha256 : OTPAlgorithm::sha1, 6, 30};
+                               "user" + std::to_string(i) + "@example.org",
+                               "JBSWY3DPEHPK3PXPJBSWY3DPEHPK3PXP",
+                               i % 3 == 0 ? OTPAlgorithm::sha256 : OTPAlgorithm::sha1,
+                               6,
+                               30};
             Account account = makeAccount(draft, "DEVICE", kNow);
             if (i % 10 == 0) {
                 account.websites = {"sso.example" + std::to_string(i) + ".com"};
             }
             accounts.push_back(std::move(account));
         }
-        VaultEnvelope envelope = makeEnvelopeHeader(kVaultFormat, "password", key, "host", kNow, systemRandom(), 1);
+        VaultEnvelope envelope =
+            makeEnvelopeHeader(kVaultFormat, "password", key, "host", kNow, systemRandom(), 1);
         envelope.payload = sealContents(accounts, key);
         (void)writeFileAtomically(directory / "vault.tlwvault", encodeEnvelope(envelope));
         UnlockSession(keychain, *defaults, clock).save(key);

@@ -53,7 +53,6 @@ BENCHMARK(BM_CurrentCode);
 
 } // namespace
 
-
 namespace tallowin {
 namespace {
 // Twenty consecutive codes of one key, the extension reply's run per account.

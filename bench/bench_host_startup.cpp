@@ -4,13 +4,13 @@
 // against a trivial program linked with the same libraries that does nothing.
 
 #include "HostProcess.h"
+#include "SecretServiceSession.h"
 #include "core/FileIO.h"
 #include "core/SharedConfiguration.h"
 #include "core/SharedDefaults.h"
 #include "core/UnlockSession.h"
 #include "core/VaultEnvelope.h"
 #include "platform/SecretServiceKeychain.h"
-#include "SecretServiceSession.h"
 
 #include <benchmark/benchmark.h>
 
@@ -28,13 +28,17 @@ struct Fixture {
         (void)defaults.setDate("lastPasswordEntry", systemClock().now());
         std::vector<Account> accounts;
         for (int i = 0; i < 100; ++i) {
-            AccountDraft draft{"Service " + std::to_string(i), "user@example.org", "JBSWY3DPEHPK3PXP",
-                               OTPAlgorithm::sha1, 6, 30};
+            AccountDraft draft{"Service " + std::to_string(i),
+                               "user@example.org",
+                               "JBSWY3DPEHPK3PXP",
+                               OTPAlgorithm::sha1,
+                               6,
+                               30};
             accounts.push_back(makeAccount(draft, "DEVICE", systemClock().now()));
         }
         const VaultKey key = newVaultKey();
-        VaultEnvelope envelope = makeEnvelopeHeader(kVaultFormat, "password", key, "host", systemClock().now(),
-                                                    systemRandom(), 1);
+        VaultEnvelope envelope = makeEnvelopeHeader(kVaultFormat, "password", key, "host",
+                                                    systemClock().now(), systemRandom(), 1);
         envelope.payload = sealContents(accounts, key);
         (void)writeFileAtomically(shared / "vault.tlwvault", encodeEnvelope(envelope));
         SecretServiceKeychain keychain(session.keychainOptions());
@@ -65,11 +69,18 @@ void run(benchmark::State& state, const char* program, bool ask) {
     }
 }
 
-void BM_HostColdAccounts100(benchmark::State& state) { run(state, TALLOWIN_CHROME_HOST, true); }
+void BM_HostColdAccounts100(benchmark::State& state) {
+    run(state, TALLOWIN_CHROME_HOST, true);
+}
 BENCHMARK(BM_HostColdAccounts100)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(40);
 
-void BM_TrivialProgramSameLibraries(benchmark::State& state) { run(state, TALLOWIN_HOST_BASELINE, false); }
-BENCHMARK(BM_TrivialProgramSameLibraries)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(40);
+void BM_TrivialProgramSameLibraries(benchmark::State& state) {
+    run(state, TALLOWIN_HOST_BASELINE, false);
+}
+BENCHMARK(BM_TrivialProgramSameLibraries)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(40);
 
 } // namespace
 } // namespace tallowin

@@ -25,11 +25,15 @@ namespace tallowin {
 
 namespace {
 
-Json noVaultReply() { return errorReply("noVault", "Open Tallowin to set up your vault."); }
+Json noVaultReply() {
+    return errorReply("noVault", "Open Tallowin to set up your vault.");
+}
 Json lockedReply() {
     return errorReply("locked", "Open Tallowin and unlock it with your master password.");
 }
-Json cancelledReply() { return errorReply("cancelled", "Authentication was cancelled."); }
+Json cancelledReply() {
+    return errorReply("cancelled", "Authentication was cancelled.");
+}
 
 std::optional<VaultEnvelope> readLocalEnvelope(const std::filesystem::path& sharedDirectory) {
     Bytes bytes;
@@ -56,8 +60,9 @@ void sortForDisplay(std::vector<Account>& accounts) {
     keyed.reserve(accounts.size());
     for (std::size_t i = 0; i < accounts.size(); ++i) {
         const Account& account = accounts[i];
-        keyed.push_back({localizedCaseInsensitiveKey(account.issuer.empty() ? account.label : account.issuer),
-                         localizedCaseInsensitiveKey(account.label), i});
+        keyed.push_back(
+            {localizedCaseInsensitiveKey(account.issuer.empty() ? account.label : account.issuer),
+             localizedCaseInsensitiveKey(account.label), i});
     }
     std::sort(keyed.begin(), keyed.end(), [&](const Keyed& a, const Keyed& b) {
         if (const int byName = a.name.compare(b.name)) {
@@ -66,7 +71,8 @@ void sortForDisplay(std::vector<Account>& accounts) {
         if (const int byLabel = a.label.compare(b.label)) {
             return byLabel < 0;
         }
-        return accounts[a.index].id < accounts[b.index].id; // UUID byte order is the order of its text
+        return accounts[a.index].id <
+               accounts[b.index].id; // UUID byte order is the order of its text
     });
     std::vector<Account> sorted;
     sorted.reserve(accounts.size());
@@ -84,7 +90,8 @@ bool showServiceIcons(const SharedDefaults& defaults) {
 /// reply, so accounts without an icon cost no file-system call).
 class IconCache {
 public:
-    IconCache(const std::filesystem::path& sharedDirectory, bool enabled) : folder_(sharedDirectory / kIconsFolderName) {
+    IconCache(const std::filesystem::path& sharedDirectory, bool enabled)
+        : folder_(sharedDirectory / kIconsFolderName) {
         if (!enabled) {
             return;
         }
@@ -177,8 +184,8 @@ Json accountsReply(std::string_view host, const ExtensionEnvironment& environmen
     }
     if (!key) {
         DeviceKeyStore deviceKeys(*environment.keychain, *environment.biometrics);
-        if (!deviceKeys.exists() ||
-            !passwordEntryIsRecent(lastPasswordEntry(*environment.defaults), environment.clock->now())) {
+        if (!deviceKeys.exists() || !passwordEntryIsRecent(lastPasswordEntry(*environment.defaults),
+                                                           environment.clock->now())) {
             return lockedReply();
         }
         const std::string reason = h.empty() ? "fill a 2FA code" : "fill a 2FA code on " + h;
@@ -230,7 +237,8 @@ Json handleExtensionMessage(const Json& request, const ExtensionEnvironment& env
     const Json* type = member("type");
     if (type && *type == "accounts") {
         const Json* host = member("host");
-        return accountsReply(host ? host->get_ref<const std::string&>() : std::string_view(), environment);
+        return accountsReply(host ? host->get_ref<const std::string&>() : std::string_view(),
+                             environment);
     }
     if (type && *type == "remember") {
         const Json* host = member("host");

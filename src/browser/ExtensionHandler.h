@@ -35,7 +35,8 @@ inline constexpr std::size_t kMaxIconBytes = 1u << 20;
 inline constexpr int kCodesPerAccount = 20;
 
 /// Answers one request object. Synchronous; may block while the biometric check runs.
-[[nodiscard]] Json handleExtensionMessage(const Json& request, const ExtensionEnvironment& environment);
+[[nodiscard]] Json handleExtensionMessage(const Json& request,
+                                          const ExtensionEnvironment& environment);
 
 /// The "accounts" reply for a page host (empty when the request had none).
 [[nodiscard]] Json accountsReply(std::string_view host, const ExtensionEnvironment& environment);

@@ -38,14 +38,18 @@ public:
         : inputItems_(std::move(inputItems)) {}
     virtual ~NSExtensionContext() = default;
 
-    [[nodiscard]] const std::vector<NSExtensionInputItem>& inputItems() const { return inputItems_; }
+    [[nodiscard]] const std::vector<NSExtensionInputItem>& inputItems() const {
+        return inputItems_;
+    }
     virtual void completeRequest(std::vector<NSExtensionItem> returningItems) {
         ++completions_;
         returnedItems_ = std::move(returningItems);
     }
 
     [[nodiscard]] int completions() const { return completions_; }
-    [[nodiscard]] const std::vector<NSExtensionItem>& returnedItems() const { return returnedItems_; }
+    [[nodiscard]] const std::vector<NSExtensionItem>& returnedItems() const {
+        return returnedItems_;
+    }
 
 private:
     std::vector<NSExtensionInputItem> inputItems_;

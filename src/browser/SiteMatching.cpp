@@ -284,7 +284,8 @@ std::optional<std::string> serviceDomain(const Account& account) {
     return std::nullopt;
 }
 
-MatchHost::MatchHost(std::string_view text) : host(normalizedHost(text)), registrable(registrableDomain(host)) {
+MatchHost::MatchHost(std::string_view text)
+    : host(normalizedHost(text)), registrable(registrableDomain(host)) {
     const auto regLabels = labels(registrable);
     firstLabel = regLabels.empty() ? registrable : std::string(regLabels.front());
     auto hostLabels = labels(host);

@@ -58,6 +58,7 @@ struct MatchHost {
     std::vector<std::string> siteLabels; ///< the host's labels without the last one
 };
 
-[[nodiscard]] int matchScore(const Account& account, const MatchHost& host, const LearnedSites& learned);
+[[nodiscard]] int matchScore(const Account& account, const MatchHost& host,
+                             const LearnedSites& learned);
 
 } // namespace tallowin

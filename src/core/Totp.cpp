@@ -173,14 +173,17 @@ double secondsRemaining(std::int64_t period, Date time) {
 // The generator keeps the hash state after the key pads, using the low-level hash
 // functions: the EVP layer's per-call dispatch costs more than the two compressions.
 namespace {
-template <typename Context, int (*Init)(Context*), int (*Update)(Context*, const void*, std::size_t),
-          int (*Final)(unsigned char*, Context*), std::size_t BlockSize, std::size_t DigestSize>
+template <typename Context, int (*Init)(Context*),
+          int (*Update)(Context*, const void*, std::size_t), int (*Final)(unsigned char*, Context*),
+          std::size_t BlockSize, std::size_t DigestSize>
 struct HmacHash {
     using ContextType = Context;
     static constexpr std::size_t blockSize = BlockSize;
     static constexpr std::size_t digestSize = DigestSize;
     static void init(Context* c) { Init(c); }
-    static void update(Context* c, const void* data, std::size_t length) { Update(c, data, length); }
+    static void update(Context* c, const void* data, std::size_t length) {
+        Update(c, data, length);
+    }
     static void final(unsigned char* out, Context* c) { Final(out, c); }
 };
 using HmacSha1 = HmacHash<SHA_CTX, SHA1_Init, SHA1_Update, SHA1_Final, 64, 20>;

@@ -52,7 +52,8 @@ namespace tallowin {
 /// Gives exactly what totpCode gives for the same arguments.
 class TotpGenerator {
 public:
-    TotpGenerator(std::span<const std::uint8_t> secret, OTPAlgorithm algorithm, std::int64_t digits);
+    TotpGenerator(std::span<const std::uint8_t> secret, OTPAlgorithm algorithm,
+                  std::int64_t digits);
     ~TotpGenerator();
     TotpGenerator(const TotpGenerator&) = delete;
     TotpGenerator& operator=(const TotpGenerator&) = delete;

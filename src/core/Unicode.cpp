@@ -52,7 +52,8 @@ int plainCompare(std::string_view a, std::string_view b) {
 
 namespace {
 bool isASCII(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 } // namespace
 
@@ -152,7 +153,8 @@ std::string localizedCaseInsensitiveKey(std::string_view text) {
         const int32_t length = collator->getSortKey(source, reinterpret_cast<uint8_t*>(key.data()),
                                                     static_cast<int32_t>(key.size()));
         if (length <= static_cast<int32_t>(key.size())) {
-            key.resize(length > 0 ? static_cast<std::size_t>(length) - 1 : 0); // drop the terminating zero
+            key.resize(length > 0 ? static_cast<std::size_t>(length) - 1
+                                  : 0); // drop the terminating zero
             return key;
         }
         key.resize(static_cast<std::size_t>(length));

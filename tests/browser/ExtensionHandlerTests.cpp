@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "TemporaryFolder.h"
 #include "browser/ExtensionHandler.h"
 #include "browser/LearnedSites.h"
 #include "browser/SafariWebExtensionHandler.h"
@@ -12,7 +13,6 @@
 #include "core/VaultEnvelope.h"
 #include "platform/InMemoryKeychain.h"
 #include "platform/ScriptedBiometrics.h"
-#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -22,8 +22,10 @@ namespace {
 // 2026-03-05T14:15:03Z
 const Date kNow = Date::fromUnix(1772720103);
 
-Account account(std::string issuer, std::string label, std::string secret, std::int64_t period = 30) {
-    AccountDraft draft{std::move(issuer), std::move(label), std::move(secret), OTPAlgorithm::sha1, 6, period};
+Account account(std::string issuer, std::string label, std::string secret,
+                std::int64_t period = 30) {
+    AccountDraft draft{
+        std::move(issuer), std::move(label), std::move(secret), OTPAlgorithm::sha1, 6, period};
     return makeAccount(draft, "DEVICE", kNow);
 }
 
@@ -37,16 +39,19 @@ protected:
     }
 
     void writeVault(const std::vector<Account>& accounts, const VaultKey& key) {
-        VaultEnvelope envelope = makeEnvelopeHeader(kVaultFormat, "password", key, "host", kNow, systemRandom(), 1);
+        VaultEnvelope envelope =
+            makeEnvelopeHeader(kVaultFormat, "password", key, "host", kNow, systemRandom(), 1);
         envelope.payload = sealContents(accounts, key);
         ASSERT_FALSE(writeFileAtomically(dir_ / "vault.tlwvault", encodeEnvelope(envelope)));
     }
 
-    void startSession(const VaultKey& key) { UnlockSession(keychain_, *defaults_, clock_).save(key); }
+    void startSession(const VaultKey& key) {
+        UnlockSession(keychain_, *defaults_, clock_).save(key);
+    }
     [[nodiscard]] bool sessionExists() {
         std::string label;
-        return keychain_.copyAttributes(UnlockSession(keychain_, *defaults_, clock_).query(), nullptr, label) ==
-               KeychainStatus::success;
+        return keychain_.copyAttributes(UnlockSession(keychain_, *defaults_, clock_).query(),
+                                        nullptr, label) == KeychainStatus::success;
     }
 
     Json request(Json message) { return handleExtensionMessage(message, environment_); }
@@ -61,8 +66,10 @@ protected:
 
 TEST_F(ExtensionHandlerTest, UnknownRequests) {
     const Json unknown = errorReply("unknown", "Unknown request.");
-    EXPECT_EQ(unknown, (Json{{"ok", false}, {"error", "unknown"}, {"message", "Unknown request."}}));
-    for (const Json& message : {Json::object(), Json{{"type", 7}}, Json{{"type", "Accounts"}}, Json::array()}) {
+    EXPECT_EQ(unknown,
+              (Json{{"ok", false}, {"error", "unknown"}, {"message", "Unknown request."}}));
+    for (const Json& message :
+         {Json::object(), Json{{"type", 7}}, Json{{"type", "Accounts"}}, Json::array()}) {
         EXPECT_EQ(request(message), unknown) << message;
     }
 }
@@ -71,7 +78,9 @@ TEST_F(ExtensionHandlerTest, RememberAlwaysRepliesOkAndWritesOnlyWithHostAndId) 
     const Account github = account("GitHub", "me", "JBSWY3DPEHPK3PXP");
     EXPECT_EQ(request({{"type", "remember"}, {"host", "github.com"}}), (Json{{"ok", true}}));
     EXPECT_FALSE(std::filesystem::exists(dir_ / "learned-sites.json"));
-    EXPECT_EQ(request({{"type", "remember"}, {"host", "https://www.GitHub.com/login"}, {"id", github.id.toString()}}),
+    EXPECT_EQ(request({{"type", "remember"},
+                       {"host", "https://www.GitHub.com/login"},
+                       {"id", github.id.toString()}}),
               (Json{{"ok", true}}));
     EXPECT_EQ(loadLearnedSites(dir_), (LearnedSites{{"github.com", {github.id.toString()}}}));
 }
@@ -86,7 +95,8 @@ TEST_F(ExtensionHandlerTest, AccountsReplyCarriesNineMembersPerLiveAccountInDisp
     writeVault({zulu, alpha, deleted, broken, github}, key_);
     startSession(key_);
 
-    const Json reply = request({{"type", "accounts"}, {"host", "https://www.github.com/sessions/two-factor"}});
+    const Json reply =
+        request({{"type", "accounts"}, {"host", "https://www.github.com/sessions/two-factor"}});
     ASSERT_EQ(reply["ok"], true) << reply;
     EXPECT_EQ(reply["host"], "github.com");
     const Json& entries = reply["accounts"];
@@ -108,7 +118,8 @@ TEST_F(ExtensionHandlerTest, AccountsReplyCarriesNineMembersPerLiveAccountInDisp
     const auto secret = *base32Decode(github.secret);
     ASSERT_EQ(gh["codes"].size(), 20u);
     for (int i = 0; i < 20; ++i) {
-        EXPECT_EQ(gh["codes"][i], totpCode(secret, static_cast<std::uint64_t>(t / 30 + i), OTPAlgorithm::sha1, 6));
+        EXPECT_EQ(gh["codes"][i],
+                  totpCode(secret, static_cast<std::uint64_t>(t / 30 + i), OTPAlgorithm::sha1, 6));
     }
     const auto colours = hexColours(github);
     EXPECT_EQ(gh["colors"], Json::array({colours[0], colours[1]}));
@@ -118,8 +129,8 @@ TEST_F(ExtensionHandlerTest, AccountsReplyCarriesNineMembersPerLiveAccountInDisp
     const Json& a = entries[0];
     EXPECT_EQ(a["period"], 1);
     EXPECT_EQ(a["start"], t);
-    EXPECT_EQ(a["codes"][19], totpCode(*base32Decode(alpha.secret), static_cast<std::uint64_t>(t + 19),
-                                       OTPAlgorithm::sha1, 6));
+    EXPECT_EQ(a["codes"][19], totpCode(*base32Decode(alpha.secret),
+                                       static_cast<std::uint64_t>(t + 19), OTPAlgorithm::sha1, 6));
 }
 
 TEST_F(ExtensionHandlerTest, WithoutHostEveryScoreIsZeroAndTheHostEmpty) {
@@ -148,7 +159,8 @@ TEST_F(ExtensionHandlerTest, MissingOrDamagedVaultIsNoVault) {
 }
 
 TEST_F(ExtensionHandlerTest, KeyRules) {
-    const Json locked = errorReply("locked", "Open Tallowin and unlock it with your master password.");
+    const Json locked =
+        errorReply("locked", "Open Tallowin and unlock it with your master password.");
     const Json cancelled = errorReply("cancelled", "Authentication was cancelled.");
     writeVault({account("GitHub", "me", "JBSWY3DPEHPK3PXP")}, key_);
 
@@ -200,7 +212,8 @@ TEST_F(ExtensionHandlerTest, SafariHandlerGivesTheSameRepliesAndCompletesOnce) {
         EXPECT_TRUE(userInfo && userInfo->size() == 1u);
         return userInfo->at("message");
     };
-    EXPECT_EQ(replyFor({NSExtensionItem{Json{{"message", message}}}, OtherInputItem{}}), request(message));
+    EXPECT_EQ(replyFor({NSExtensionItem{Json{{"message", message}}}, OtherInputItem{}}),
+              request(message));
 
     const Json unknown = errorReply("unknown", "Unknown request.");
     EXPECT_EQ(replyFor({}), unknown);

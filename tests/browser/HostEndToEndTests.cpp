@@ -3,6 +3,7 @@
 // vault made with the core and an unlock session in a private gnome-keyring.
 
 #include "HostProcess.h"
+#include "SecretServiceSession.h"
 #include "browser/LearnedSites.h"
 #include "core/Base32.h"
 #include "core/FileIO.h"
@@ -12,7 +13,6 @@
 #include "core/UnlockSession.h"
 #include "core/VaultEnvelope.h"
 #include "platform/SecretServiceKeychain.h"
-#include "SecretServiceSession.h"
 
 #include <gtest/gtest.h>
 
@@ -49,9 +49,11 @@ protected:
         ASSERT_FALSE(defaults_->setDate("lastPasswordEntry", systemClock().now()));
         keychain_ = std::make_unique<SecretServiceKeychain>(session_->keychainOptions());
 
-        AccountDraft github{"GitHub", "me@example.org", "JBSWY3DPEHPK3PXP", OTPAlgorithm::sha1, 6, 30};
+        AccountDraft github{"GitHub", "me@example.org", "JBSWY3DPEHPK3PXP", OTPAlgorithm::sha1, 6,
+                            30};
         AccountDraft bank{"Example Bank", "", "GEZDGNBVGY3TQOJQ", OTPAlgorithm::sha256, 8, 60};
-        accounts_ = {makeAccount(github, "DEV", systemClock().now()), makeAccount(bank, "DEV", systemClock().now())};
+        accounts_ = {makeAccount(github, "DEV", systemClock().now()),
+                     makeAccount(bank, "DEV", systemClock().now())};
         writeVault(key_);
         session().save(key_);
     }
@@ -59,8 +61,8 @@ protected:
     UnlockSession session() { return UnlockSession(*keychain_, *defaults_, systemClock()); }
 
     void writeVault(const VaultKey& key) {
-        VaultEnvelope envelope = makeEnvelopeHeader(kVaultFormat, "password", key, "host", systemClock().now(),
-                                                    systemRandom(), 1);
+        VaultEnvelope envelope = makeEnvelopeHeader(kVaultFormat, "password", key, "host",
+                                                    systemClock().now(), systemRandom(), 1);
         envelope.payload = sealContents(accounts_, key);
         ASSERT_FALSE(writeFileAtomically(shared_ / "vault.tlwvault", encodeEnvelope(envelope)));
     }
@@ -84,7 +86,8 @@ protected:
 TEST_F(HostEndToEndTest, AnswersBackToBackRequestsInOrderAndExitsAtEndOfInput) {
     const std::string id = accounts_[0].id.toString();
     HostProcess host = startHost();
-    ASSERT_TRUE(host.writeMessage(R"({"type":"remember","host":"https://www.github.com/login","id":")" + id + "\"}"));
+    ASSERT_TRUE(host.writeMessage(
+        R"({"type":"remember","host":"https://www.github.com/login","id":")" + id + "\"}"));
     ASSERT_TRUE(host.writeMessage(R"({"type":"accounts","host":"github.com"})"));
     host.closeInput();
 
@@ -106,7 +109,8 @@ TEST_F(HostEndToEndTest, AnswersBackToBackRequestsInOrderAndExitsAtEndOfInput) {
         EXPECT_EQ(period, account.period);
         for (int i = 0; i < 20; ++i) {
             EXPECT_EQ((*entry)["codes"][i],
-                      totpCode(secret, static_cast<std::uint64_t>(start / period + i), account.algorithm, account.digits));
+                      totpCode(secret, static_cast<std::uint64_t>(start / period + i),
+                               account.algorithm, account.digits));
         }
     }
     EXPECT_EQ(host.waitForExit(20s), 0);
@@ -154,9 +158,10 @@ TEST_F(HostEndToEndTest, TamperedVaultIsNoVaultAndAForeignSessionIsLocked) {
     session().save(newVaultKey()); // a session for another vault; no device key on Linux
     HostProcess host = startHost();
     ASSERT_TRUE(host.writeMessage(R"({"type":"accounts"})"));
-    EXPECT_EQ(reply(host), (Json{{"ok", false},
-                                 {"error", "locked"},
-                                 {"message", "Open Tallowin and unlock it with your master password."}}));
+    EXPECT_EQ(reply(host),
+              (Json{{"ok", false},
+                    {"error", "locked"},
+                    {"message", "Open Tallowin and unlock it with your master password."}}));
 }
 
 } // namespace

@@ -180,7 +180,8 @@ TEST(TotpGenerator, AgreesWithTotpCodeForEveryKeyLengthAndAlgorithm) {
         for (std::size_t i = 0; i < length; ++i) {
             secret[i] = static_cast<std::uint8_t>(i * 7 + 3);
         }
-        for (const auto algorithm : {OTPAlgorithm::sha1, OTPAlgorithm::sha256, OTPAlgorithm::sha512}) {
+        for (const auto algorithm :
+             {OTPAlgorithm::sha1, OTPAlgorithm::sha256, OTPAlgorithm::sha512}) {
             for (const std::int64_t digits : {4, 6, 8, 10}) {
                 TotpGenerator generator(secret, algorithm, digits);
                 for (const std::uint64_t counter : {0ull, 1ull, 59059ull, 0xFFFFFFFFFFFFFFFFull}) {

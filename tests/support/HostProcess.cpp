@@ -17,7 +17,8 @@ namespace tallowin::testsupport {
 
 namespace {
 int remainingMs(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
     return static_cast<int>(std::max<long long>(0, left.count()));
 }
 } // namespace
@@ -90,7 +91,8 @@ void HostProcess::closeInput() {
     }
 }
 
-bool HostProcess::readExactly(char* out, std::size_t count, std::chrono::steady_clock::time_point deadline) {
+bool HostProcess::readExactly(char* out, std::size_t count,
+                              std::chrono::steady_clock::time_point deadline) {
     std::size_t done = 0;
     while (done < count) {
         pollfd fd{output_, POLLIN, 0};
