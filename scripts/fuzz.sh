@@ -9,7 +9,11 @@ build=${2:-$root/build-fuzz}
 "$root/scripts/setup.sh"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTALLOWIN_FUZZ=ON -DTALLOWIN_TESTS=OFF
-cmake --build "$build"
+targets=()
+for src in "$root"/fuzz/fuzz_*.cpp; do
+  targets+=("$(basename "$src" .cpp)")
+done
+cmake --build "$build" --target "${targets[@]}"
 for src in "$root"/fuzz/fuzz_*.cpp; do
   name=$(basename "$src" .cpp)
   corpus=$(mktemp -d)

@@ -13,6 +13,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   oathtool
   dbus dbus-daemon gnome-keyring libsecret-tools
+  syncthing python3
 )
 
 missing=()
