@@ -168,9 +168,12 @@ public:
         drive_->answer(cloud_ ? std::optional(containerIn(*cloud_)) : std::nullopt);
     }
 
-    /// Runs the event loop until no sync pass is running.
+    /// Runs the event loop until no sync pass is running and the cloud drive has answered
+    /// (its answer starts a pass of its own).
     void settle() {
-        const auto idle = [this] { return !store_->isSyncing(); };
+        const auto idle = [this] {
+            return !store_->isSyncing() && !store_->storage().isResolving();
+        };
         for (int round = 0; round < 10 && !idle(); ++round) {
             (void)processEventsUntil(idle);
         }
@@ -193,6 +196,20 @@ public:
         run(store.start());
         EXPECT_TRUE(run(store.unlock(password))) << store.errorMessage().value_or("");
         settle();
+        return store;
+    }
+
+    /// Starts the application again, online or with the cloud drive off, and expects the
+    /// unlock session to open the vault.
+    VaultStore& restart(bool online = true) {
+        VaultStoreEnvironment custom = environment();
+        if (!online) {
+            custom.cloudDrive = std::make_shared<ScriptedCloudDrive>(std::nullopt);
+        }
+        VaultStore& store = openStore(std::move(custom));
+        run(store.start());
+        settle();
+        EXPECT_EQ(store.phase(), Phase{Phase::unlocked});
         return store;
     }
 
