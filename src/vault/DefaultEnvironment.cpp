@@ -2,11 +2,20 @@
 #include "vault/DefaultEnvironment.h"
 
 #include "core/SharedConfiguration.h"
+#include "core/SharedDefaults.h"
 #include "platform/LinuxBiometrics.h"
 #include "platform/SecretServiceKeychain.h"
 #include "platform/SyncFolderCloudDrive.h"
 
 namespace tallowin {
+
+std::optional<std::filesystem::path> syncFolderSetting(const SharedDefaults& defaults) {
+    const std::optional<std::string> folder = defaults.string(kSyncFolderSettingKey);
+    if (!folder || folder->empty()) {
+        return std::nullopt;
+    }
+    return std::filesystem::path(*folder);
+}
 
 DefaultVaultStoreEnvironment makeDefaultVaultStoreEnvironment() {
     DefaultVaultStoreEnvironment result;
@@ -16,15 +25,9 @@ DefaultVaultStoreEnvironment makeDefaultVaultStoreEnvironment() {
     SharedDefaults& defaults = sharedDefaults();
     VaultStoreEnvironment& environment = result.environment;
     environment.sharedDirectory = sharedDirectory();
-    // Read at every lookup, on the lookup thread: the settings are read from their file.
-    environment.cloudDrive = std::make_shared<SyncFolderCloudDrive>(
-        [&defaults]() -> std::optional<std::filesystem::path> {
-            std::optional<std::string> folder = defaults.string(kSyncFolderSettingKey);
-            if (!folder || folder->empty()) {
-                return std::nullopt;
-            }
-            return std::filesystem::path(*folder);
-        });
+    // Read at every lookup, on the lookup thread.
+    environment.cloudDrive =
+        std::make_shared<SyncFolderCloudDrive>([&defaults] { return syncFolderSetting(defaults); });
     environment.defaults = &defaults;
     environment.keychain = result.keychain.get();
     environment.biometrics = result.biometrics.get();

@@ -3,7 +3,9 @@
 
 #include "vault/VaultStore.h"
 
+#include <filesystem>
 #include <memory>
+#include <optional>
 
 namespace tallowin {
 
@@ -15,6 +17,11 @@ struct DefaultVaultStoreEnvironment {
     /// object lives (moving it keeps the pointers valid).
     VaultStoreEnvironment environment;
 };
+
+/// The sync folder the user chose: the "syncFolder" setting, none when it is absent, empty or
+/// not a text. Read from the file at every call.
+[[nodiscard]] std::optional<std::filesystem::path>
+syncFolderSetting(const SharedDefaults& defaults);
 
 /// The shared directory and settings of this user, the sync folder chosen in the settings
 /// ("syncFolder") as cloud drive, the Secret Service keychain, the fingerprint reader, the

@@ -15,17 +15,24 @@ std::string_view displayKey(const Account& account) {
                                   : std::string_view(account.issuer);
 }
 
-/// Display order: the display key, then the label, both case-insensitively in the user's
-/// locale, then the id (byte order of the id is the order of its upper-case text).
-bool displayedBefore(const Account* a, const Account* b) {
-    if (const int order = localizedCaseInsensitiveCompare(displayKey(*a), displayKey(*b))) {
-        return order < 0;
+/// An account with its sort keys: the display key, then the label, both case-insensitively in
+/// the user's locale, then the id (the byte order of ids is the order of their upper-case
+/// text).
+struct DisplayEntry {
+    std::string titleKey;
+    std::string labelKey;
+    const Account* account;
+
+    friend bool operator<(const DisplayEntry& a, const DisplayEntry& b) {
+        if (const int order = a.titleKey.compare(b.titleKey)) {
+            return order < 0;
+        }
+        if (const int order = a.labelKey.compare(b.labelKey)) {
+            return order < 0;
+        }
+        return a.account->id < b.account->id;
     }
-    if (const int order = localizedCaseInsensitiveCompare(a->label, b->label)) {
-        return order < 0;
-    }
-    return a->id < b->id;
-}
+};
 
 Account* findAccount(std::vector<Account>& accounts, const Uuid& id) {
     const auto it = std::find_if(accounts.begin(), accounts.end(),
@@ -35,25 +42,26 @@ Account* findAccount(std::vector<Account>& accounts, const Uuid& id) {
 } // namespace
 
 void VaultStore::publish() {
-    std::vector<const Account*> live;
+    std::vector<DisplayEntry> live;
     std::vector<const Account*> deleted;
     live.reserve(all_.size());
     for (const Account& account : all_) {
         if (!isDeleted(account)) {
-            live.push_back(&account);
+            live.push_back({localizedCaseInsensitiveKey(displayKey(account)),
+                            localizedCaseInsensitiveKey(account.label), &account});
         } else if (!account.secret.empty()) {
             deleted.push_back(&account); // erased accounts stay hidden until they are purged
         }
     }
-    std::sort(live.begin(), live.end(), displayedBefore);
+    std::sort(live.begin(), live.end());
     std::sort(deleted.begin(), deleted.end(), [](const Account* a, const Account* b) {
         return *a->deletedAt != *b->deletedAt ? *a->deletedAt > *b->deletedAt : a->id < b->id;
     });
 
     accounts_.clear();
     accounts_.reserve(live.size());
-    for (const Account* account : live) {
-        accounts_.push_back(*account);
+    for (const DisplayEntry& entry : live) {
+        accounts_.push_back(*entry.account);
     }
     emit accountsChanged();
     recentlyDeleted_.clear();

@@ -218,14 +218,22 @@ QCoro::Task<> VaultStore::syncPass(bool force, VaultKey key) {
             throw VaultError(VaultError::foreignVault);
         }
 
-        VaultEnvelope envelope = *header_;
-        envelope.payload = sealContents(merged, key, *env_.random);
-        envelope.savedAt = time;
-        envelope.savedBy = env_.computerName;
-        Bytes bytes = encodeEnvelope(envelope);
-
+        // Each copy is written only when its content differs (or the pass is forced); the
+        // file is sealed once, and only when some copy is written.
         const bool localCurrent = local && sameAccounts(*local, merged);
-        if (force || !localCurrent) {
+        const bool writeLocal = force || !localCurrent;
+        const bool writeCloud =
+            cloud && (force || !remote || !sameAccounts(*remote, merged) || !conflicts.empty());
+        const bool addHistory = cloud ? writeCloud : !localCurrent;
+        Bytes bytes;
+        if (writeLocal || writeCloud || addHistory) {
+            VaultEnvelope envelope = *header_;
+            envelope.payload = sealContents(merged, key, *env_.random);
+            envelope.savedAt = time;
+            envelope.savedBy = env_.computerName;
+            bytes = encodeEnvelope(envelope);
+        }
+        if (writeLocal) {
             const QFuture<std::error_code> localWrite =
                 writeVaultFileInBackground(storage_->localVaultURL(), bytes);
             const std::error_code error = co_await localWrite;
@@ -236,14 +244,12 @@ QCoro::Task<> VaultStore::syncPass(bool force, VaultKey key) {
                 throw std::system_error(error);
             }
         }
-        bool addHistory = !cloud && !localCurrent;
-        if (cloud && (force || !remote || !sameAccounts(*remote, merged) || !conflicts.empty())) {
+        if (writeCloud) {
             QCoro::Task<> remoteWrite = storage_->writeRemote(bytes, std::move(conflicts));
             co_await remoteWrite;
             if (!self) {
                 co_return;
             }
-            addHistory = true;
         }
         if (addHistory) {
             QCoro::Task<> history =
