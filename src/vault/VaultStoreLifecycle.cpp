@@ -102,6 +102,9 @@ void VaultStore::continueOnThisDevice() {
 }
 
 QCoro::Task<> VaultStore::createVault(std::string password) {
+    if (key_) {
+        co_return; // a vault is open: there is nothing to create
+    }
     QPointer<VaultStore> self(this);
     QCoro::Task<> wait = storage_->waitForContainer(env_.createContainerWait);
     co_await wait;

@@ -153,13 +153,8 @@ public:
         }
         drive_->answer(cloud_ ? std::optional(containerIn(*cloud_)) : std::nullopt);
         // The answer may start one more pass once resolution ends: wait until both are over.
-        const auto idle = [this] {
-            return !store_->isSyncing() && !store_->storage().isResolving();
-        };
-        for (int round = 0; round < 10 && !idle(); ++round) {
-            (void)processEventsUntil(idle);
-        }
-        EXPECT_TRUE(idle());
+        EXPECT_TRUE(processEventsUntil(
+            [this] { return !store_->isSyncing() && !store_->storage().isResolving(); }));
         store_.reset();
     }
 
@@ -171,13 +166,8 @@ public:
     /// Runs the event loop until no sync pass is running and the cloud drive has answered
     /// (its answer starts a pass of its own).
     void settle() {
-        const auto idle = [this] {
-            return !store_->isSyncing() && !store_->storage().isResolving();
-        };
-        for (int round = 0; round < 10 && !idle(); ++round) {
-            (void)processEventsUntil(idle);
-        }
-        ASSERT_TRUE(idle());
+        ASSERT_TRUE(processEventsUntil(
+            [this] { return !store_->isSyncing() && !store_->storage().isResolving(); }));
     }
 
     /// Starts a fresh store and creates a vault with it.
