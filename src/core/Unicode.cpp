@@ -2,6 +2,7 @@
 #include "core/Unicode.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <unicode/coll.h>
@@ -131,7 +132,13 @@ const icu::Collator* caseInsensitiveCollator() {
     static std::unique_ptr<icu::Collator> collator;
     std::call_once(once, [] {
         UErrorCode status = U_ZERO_ERROR;
-        collator.reset(icu::Collator::createInstance(icu::Locale::getDefault(), status));
+        // The C and POSIX locales map to en_US_POSIX, whose collation puts every upper-case
+        // letter before every lower-case one: not case-insensitive. The root order is.
+        icu::Locale locale = icu::Locale::getDefault();
+        if (std::strcmp(locale.getVariant(), "POSIX") == 0) {
+            locale = icu::Locale::getRoot();
+        }
+        collator.reset(icu::Collator::createInstance(locale, status));
         if (U_FAILURE(status)) {
             collator.reset();
             return;

@@ -25,7 +25,11 @@ inline bool processEventsUntil(const std::function<bool()>& done,
     QEventLoop loop;
     QTimer guard;
     guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
+    bool timedOut = false;
+    QObject::connect(&guard, &QTimer::timeout, &loop, [&] {
+        timedOut = true;
+        loop.quit();
+    });
     QTimer wakeUp;
     wakeUp.start(std::chrono::milliseconds(5));
     QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
@@ -35,7 +39,11 @@ inline bool processEventsUntil(const std::function<bool()>& done,
                          }
                      });
     guard.start(limit);
-    loop.exec();
+    // Events handled after the quit can make `done` false again (work that starts more
+    // work): then the loop goes on until it holds or the guard fires.
+    while (!done() && !timedOut) {
+        loop.exec();
+    }
     return done();
 }
 

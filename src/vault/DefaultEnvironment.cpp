@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "vault/DefaultEnvironment.h"
+
+#include "core/SharedConfiguration.h"
+#include "core/SharedDefaults.h"
+#include "platform/LinuxBiometrics.h"
+#include "platform/SecretServiceKeychain.h"
+#include "platform/SyncFolderCloudDrive.h"
+
+namespace tallowin {
+
+std::optional<std::filesystem::path> syncFolderSetting(const SharedDefaults& defaults) {
+    const std::optional<std::string> folder = defaults.string(kSyncFolderSettingKey);
+    if (!folder || folder->empty()) {
+        return std::nullopt;
+    }
+    return std::filesystem::path(*folder);
+}
+
+DefaultVaultStoreEnvironment makeDefaultVaultStoreEnvironment() {
+    DefaultVaultStoreEnvironment result;
+    result.keychain = std::make_unique<SecretServiceKeychain>();
+    result.biometrics = std::make_unique<LinuxBiometrics>();
+
+    SharedDefaults& defaults = sharedDefaults();
+    VaultStoreEnvironment& environment = result.environment;
+    environment.sharedDirectory = sharedDirectory();
+    // Read at every lookup, on the lookup thread.
+    environment.cloudDrive =
+        std::make_shared<SyncFolderCloudDrive>([&defaults] { return syncFolderSetting(defaults); });
+    environment.defaults = &defaults;
+    environment.keychain = result.keychain.get();
+    environment.biometrics = result.biometrics.get();
+    environment.clock = &systemClock();
+    environment.random = &systemRandom();
+    environment.computerName = hostComputerName();
+    return result;
+}
+
+} // namespace tallowin
