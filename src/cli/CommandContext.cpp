@@ -3,7 +3,6 @@
 
 #include "core/SharedDefaults.h"
 #include "core/VaultError.h"
-#include "vault/DefaultEnvironment.h"
 
 #include <ostream>
 
@@ -23,7 +22,7 @@ VaultStoreEnvironment& CommandContext::environment() {
     if (!environment_) {
         environment_.emplace(makeDefaultVaultStoreEnvironment());
     }
-    return *environment_;
+    return environment_->environment;
 }
 
 VaultStore& CommandContext::store() {
@@ -38,7 +37,8 @@ SharedDefaults& CommandContext::defaults() {
 }
 
 Date CommandContext::now() const {
-    return environment_ && environment_->clock ? environment_->clock->now() : systemClock().now();
+    const Clock* clock = environment_ ? environment_->environment.clock : nullptr;
+    return clock ? clock->now() : systemClock().now();
 }
 
 QCoro::Task<> CommandContext::open() {

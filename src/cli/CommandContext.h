@@ -3,6 +3,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/PasswordPrompt.h"
+#include "vault/DefaultEnvironment.h"
 #include "vault/VaultStore.h"
 
 #include <QCoroTask>
@@ -68,7 +69,7 @@ private:
     PasswordPrompt prompt_;
     std::ostream& out_;
     std::ostream& err_;
-    std::optional<VaultStoreEnvironment> environment_;
+    std::optional<DefaultVaultStoreEnvironment> environment_;
     std::unique_ptr<VaultStore> store_;
     bool opened_ = false;
     bool keepSession_ = false;

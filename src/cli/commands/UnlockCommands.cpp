@@ -52,7 +52,8 @@ QCoro::Task<int> runUnlock(CommandContext& context) {
     co_await context.unlockWithPassword();
     context.keepSession();
     VaultStoreEnvironment& environment = context.environment();
-    UnlockSession session(*environment.keychain, *environment.defaults, *environment.clock);
+    const Clock& clock = environment.clock ? *environment.clock : systemClock();
+    UnlockSession session(*environment.keychain, *environment.defaults, clock);
     if (!session.load()) {
         context.err() << "No keyring kept the unlock session, so every command will ask for the "
                          "master password.\n";
