@@ -3,6 +3,8 @@
 
 #include "cli/CommandLine.h"
 #include "cli/PasswordPrompt.h"
+#include "platform/Biometrics.h"
+#include "platform/KeychainItems.h"
 #include "vault/DefaultEnvironment.h"
 #include "vault/VaultStore.h"
 

@@ -57,8 +57,8 @@ public:
     std::string ok(std::vector<std::string> arguments, std::string_view input = {}) const {
         arguments.insert(arguments.begin() + 1, "--password-stdin");
         const CommandResult result = run(arguments, input);
-        EXPECT_TRUE(result.succeeded()) << arguments.front() << " exited with "
-                                        << result.exitCode << ": " << result.errors;
+        EXPECT_TRUE(result.succeeded())
+            << arguments.front() << " exited with " << result.exitCode << ": " << result.errors;
         return result.output;
     }
 
@@ -114,8 +114,8 @@ TEST(CliEndToEnd, ABackupCarriesTheAccountsToAnotherHome) {
     const std::string master(kMaster);
     EXPECT_THAT(home.ok({"init"}, master), HasSubstr("Created the vault"));
     EXPECT_EQ(home.ok({"add", kGitHub, kMail}, master), "Added 2 accounts\n");
-    EXPECT_EQ(home.ok({"add", "--issuer", "Bank", "--label", "me", "--secret", "mfrg gzdf mztw q2lk",
-                       "--digits", "8", "--algorithm", "sha256"},
+    EXPECT_EQ(home.ok({"add", "--issuer", "Bank", "--label", "me", "--secret",
+                       "mfrg gzdf mztw q2lk", "--digits", "8", "--algorithm", "sha256"},
                       master),
               "Added 1 account\n");
     EXPECT_EQ(home.ok({"add", kShop, kGitHub, "otpauth://hotp/X?secret=JBSWY3DP"}, master),
@@ -123,8 +123,7 @@ TEST(CliEndToEnd, ABackupCarriesTheAccountsToAnotherHome) {
 
     const Json listed = home.list();
     EXPECT_THAT(field(listed, "issuer"), testing::ElementsAre("Bank", "GitHub", "Mail", "Shop"));
-    EXPECT_THAT(field(listed, "label"),
-                testing::ElementsAre("me", "octo", "me@example.com", "me"));
+    EXPECT_THAT(field(listed, "label"), testing::ElementsAre("me", "octo", "me@example.com", "me"));
     for (const Json& entry : listed) {
         EXPECT_THAT(entry.value("code", ""), testing::MatchesRegex("[0-9]{6,8}"));
         EXPECT_GE(entry.value("secondsLeft", 0), 1);
@@ -198,24 +197,24 @@ TEST(CliEndToEnd, PasswordsAndUsageErrorsGiveTheirExitStatus) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.errors, "No accounts match \u201Cbank\u201D\n");
 
-    for (const std::vector<std::string>& wrong :
-         std::vector<std::vector<std::string>>{{},
-                                               {"frobnicate"},
-                                               {"list", "--bogus"},
-                                               {"code"},
-                                               {"lock", "extra"},
-                                               {"add", "--digits", "9", "--secret", "JBSWY3DP",
-                                                "--issuer", "X"},
-                                               {"add", "--secret", "not base32!", "--issuer", "X"},
-                                               {"sync-folder", "--off", "/tmp"}}) {
+    for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
+             {},
+             {"frobnicate"},
+             {"list", "--bogus"},
+             {"code"},
+             {"lock", "extra"},
+             {"add", "--digits", "9", "--secret", "JBSWY3DP", "--issuer", "X"},
+             {"add", "--secret", "not base32!", "--issuer", "X"},
+             {"sync-folder", "--off", "/tmp"}}) {
         result = home.run(wrong, master);
         EXPECT_EQ(result.exitCode, 2) << (wrong.empty() ? "" : wrong.front());
         EXPECT_EQ(result.output, "");
         EXPECT_NE(result.errors, "");
     }
     result = home.run({"add", "--secret", "1890", "--issuer", "X"});
-    EXPECT_THAT(result.errors,
-                HasSubstr("The setup key should only contain letters A\u2013Z and digits 2\u20137."));
+    EXPECT_THAT(
+        result.errors,
+        HasSubstr("The setup key should only contain letters A\u2013Z and digits 2\u20137."));
 
     result = home.run({"code", "--help"});
     EXPECT_EQ(result.exitCode, 0);
@@ -245,8 +244,8 @@ TEST(CliEndToEnd, RecentlyDeletedAndHistory) {
 
     // An hour-old version with both accounts, as another computer would have left it.
     const Date anHourAgo = Date::fromUnix(
-        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-            .count() - 3600);
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() -
+        3600);
     const std::string name = historyFileName(anHourAgo, "elsewhere");
     fs::copy_file(beforeDeleting, home.vault().parent_path() / "History" / name);
 
@@ -280,8 +279,8 @@ TEST(CliEndToEnd, TwoHomesOnOneSyncFolderConverge) {
     first.ok({"add", kGitHub}, master);
     EXPECT_THAT(first.ok({"sync-folder", syncFolder.path().native()}, master),
                 HasSubstr("Synced just now"));
-    EXPECT_TRUE(fs::exists(syncFolder / "iCloud.com.tallowin.app" / "Documents" /
-                           "vault.tlwvault"));
+    EXPECT_TRUE(
+        fs::exists(syncFolder / "iCloud.com.tallowin.app" / "Documents" / "vault.tlwvault"));
 
     // The second home joins the vault in the folder with its master password.
     second.ok({"sync-folder", syncFolder.path().native()}, master);
