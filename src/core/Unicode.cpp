@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/Unicode.h"
 
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <unicode/coll.h>
@@ -97,7 +98,13 @@ int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b) {
     static std::unique_ptr<icu::Collator> collator;
     std::call_once(once, [] {
         UErrorCode status = U_ZERO_ERROR;
-        collator.reset(icu::Collator::createInstance(icu::Locale::getDefault(), status));
+        // The C and POSIX locales map to en_US_POSIX, whose collation puts every upper-case
+        // letter before every lower-case one: not case-insensitive. The root order is.
+        icu::Locale locale = icu::Locale::getDefault();
+        if (std::strcmp(locale.getVariant(), "POSIX") == 0) {
+            locale = icu::Locale::getRoot();
+        }
+        collator.reset(icu::Collator::createInstance(locale, status));
         if (U_FAILURE(status)) {
             collator.reset();
             return;

@@ -6,6 +6,11 @@
 // derivation, cloud reads and writes) runs on worker threads and comes back here before
 // any field is touched. Every operation re-reads the fields after each co_await.
 
+#include <QObject>
+#include <QString>
+
+// moc reads only the declarations below and cannot parse C++20 library headers.
+#ifndef Q_MOC_RUN
 #include "core/Account.h"
 #include "core/Clock.h"
 #include "core/RandomSource.h"
@@ -15,14 +20,17 @@
 #include "vault/VaultStorage.h"
 
 #include <QCoroTask>
-#include <QObject>
-#include <QString>
+#include <QFuture>
 #include <chrono>
+#include <coroutine>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+#endif
 
 namespace tallowin {
 
@@ -42,7 +50,9 @@ public:
     Kind kind = loading;
     bool existingInICloud = false; ///< only meaningful for `setup`
 
-    [[nodiscard]] static Phase makeSetup(bool existingInICloud) { return {setup, existingInICloud}; }
+    [[nodiscard]] static Phase makeSetup(bool existingInICloud) {
+        return {setup, existingInICloud};
+    }
     friend bool operator==(const Phase& a, const Phase& b) {
         return a.kind == b.kind && (a.kind != setup || a.existingInICloud == b.existingInICloud);
     }
@@ -60,7 +70,9 @@ public:
     Kind kind = idle;
     std::string message; ///< only for `failed`
 
-    [[nodiscard]] static SyncStatus makeFailed(std::string message) { return {failed, std::move(message)}; }
+    [[nodiscard]] static SyncStatus makeFailed(std::string message) {
+        return {failed, std::move(message)};
+    }
     [[nodiscard]] QString qmlMessage() const { return QString::fromStdString(message); }
     friend bool operator==(const SyncStatus& a, const SyncStatus& b) {
         return a.kind == b.kind && (a.kind != failed || a.message == b.message);
@@ -74,17 +86,21 @@ struct AddResult {
     friend bool operator==(const AddResult&, const AddResult&) = default;
 };
 
-/// Everything the store needs from outside, injected so tests run without a desktop.
+/// Everything the store needs from outside, injected so tests run without a desktop. The
+/// store does not own the objects behind the pointers; they must outlive it. `defaults`,
+/// `keychain` and `biometrics` are required; no `clock` means the wall clock, no `random`
+/// the secure random source (used from worker threads too), an empty `computerName` the
+/// host name, no `cloudDrive` a cloud drive that is off.
 struct VaultStoreEnvironment {
-    std::filesystem::path sharedDirectory;     ///< local vault copy, learned sites, local history
-    std::shared_ptr<CloudDrive> cloudDrive;    ///< the synchronised folder (or a stand-in)
-    SharedDefaults* defaults = nullptr;        ///< settings.json
-    KeychainItems* keychain = nullptr;         ///< Secret Service or in-memory stand-in
-    Biometrics* biometrics = nullptr;          ///< fingerprint reader or scripted stand-in
-    const Clock* clock = nullptr;              ///< wall clock or a test clock
-    RandomSource* random = nullptr;            ///< secure random or a test source
-    std::string computerName;                  ///< `savedBy` and history names; see hostComputerName()
-    std::optional<QTimeZone> timeZone;         ///< history day keys; none = the machine's zone
+    std::filesystem::path sharedDirectory;  ///< local vault copy, learned sites, local history
+    std::shared_ptr<CloudDrive> cloudDrive; ///< the synchronised folder (or a stand-in)
+    SharedDefaults* defaults = nullptr;     ///< settings.json
+    KeychainItems* keychain = nullptr;      ///< Secret Service or in-memory stand-in
+    Biometrics* biometrics = nullptr;       ///< fingerprint reader or scripted stand-in
+    const Clock* clock = nullptr;           ///< wall clock or a test clock
+    RandomSource* random = nullptr;         ///< secure random or a test source
+    std::string computerName;               ///< `savedBy` and history names; see hostComputerName()
+    std::optional<QTimeZone> timeZone;      ///< history day keys; none = the machine's zone
     std::chrono::milliseconds startupContainerWait{8000};
     std::chrono::milliseconds createContainerWait{2000};
     std::int64_t kdfIterations = kDefaultKDFIterations; ///< only tests pass another value
@@ -94,11 +110,14 @@ struct VaultStoreEnvironment {
 /// when there is none.
 [[nodiscard]] std::string hostComputerName();
 
+/// Operations still waiting when the store is destroyed never resume; the destructor waits
+/// for the key derivation and keychain work it started.
 class VaultStore final : public QObject {
     Q_OBJECT
     Q_PROPERTY(tallowin::Phase phase READ phase NOTIFY phaseChanged)
     Q_PROPERTY(tallowin::SyncStatus syncStatus READ syncStatus NOTIFY syncStatusChanged)
-    Q_PROPERTY(QString errorMessage READ qmlErrorMessage WRITE setQmlErrorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(QString errorMessage READ qmlErrorMessage WRITE setQmlErrorMessage NOTIFY
+                   errorMessageChanged)
     Q_PROPERTY(QString notice READ qmlNotice NOTIFY noticeChanged)
     Q_PROPERTY(double lastSynced READ qmlLastSynced NOTIFY lastSyncedChanged)
     Q_PROPERTY(int accountCount READ accountCount NOTIFY accountsChanged)
@@ -181,20 +200,31 @@ private:
     [[nodiscard]] QString qmlErrorMessage() const;
     void setQmlErrorMessage(const QString& message);
     [[nodiscard]] QString qmlNotice() const;
+    /// Milliseconds since 1970 (a JavaScript date value); 0 before the first pass.
     [[nodiscard]] double qmlLastSynced() const;
     [[nodiscard]] int accountCount() const { return static_cast<int>(accounts_.size()); }
-    [[nodiscard]] int recentlyDeletedCount() const { return static_cast<int>(recentlyDeleted_.size()); }
+    [[nodiscard]] int recentlyDeletedCount() const {
+        return static_cast<int>(recentlyDeleted_.size());
+    }
 
     // Implementation details live in the .cpp files; declare what they share here.
     void setPhase(Phase phase);
     void setSyncStatus(SyncStatus status);
+    void setLastSynced(Date date);
     void publish();
     QCoro::Task<> decidePhase();
     QCoro::Task<VaultEnvelope> loadEnvelope();
+    /// The common end of every unlock: sync, then `unlocked` unless a lock came meanwhile.
+    QCoro::Task<bool> finishOpening();
     QCoro::Task<> runSyncLoop();
-    QCoro::Task<> syncPass(bool force);
+    /// One pass with `key`; without `key_` it only writes what a lock left unsaved.
+    QCoro::Task<> syncPass(bool force, VaultKey key);
+    void finishSyncLoop();
+    [[nodiscard]] bool localVaultExists() const;
     [[nodiscard]] Date now() const;
     [[nodiscard]] std::string deviceID();
+    /// Keeps `job` so that the destructor can wait for it.
+    void track(const QFuture<void>& job);
 
     VaultStoreEnvironment env_;
     std::unique_ptr<VaultStorage> storage_;
@@ -214,10 +244,24 @@ private:
     std::vector<Account> all_;
     std::optional<VaultKey> key_;
     std::optional<VaultEnvelope> header_;
-    bool syncRunning_ = false;     ///< the sync loop (`syncTask`) is running
+    bool syncRunning_ = false; ///< the sync loop (`syncTask`) is running
     bool resyncRequested_ = false;
     bool forceNextWrite_ = false;
     std::uint64_t keyGeneration_ = 0; ///< bumped by lock(): a pass started before must not publish
+    /// The accounts that a lock took away while a pass was running, with their key id:
+    /// the running loop still writes them, so an edit made just before locking is kept.
+    struct UnsavedAccounts {
+        std::string keyID;
+        std::vector<Account> accounts;
+    };
+    std::optional<UnsavedAccounts> unsavedAtLock_;
+    std::vector<std::coroutine_handle<>> syncWaiters_; ///< callers of sync() waiting for the loop
+    std::vector<QFuture<void>> jobs_;                  ///< background work that uses this store
+    std::string deviceID_;                             ///< cached `currentDeviceID`
+
+    /// Tests: runs in every pass right before it reads the cloud copy.
+    std::function<void()> beforeCloudRead_;
+    friend class VaultStoreProbe;
 };
 
 /// Words for the sync status line and banners are the screens'; this is the store's
