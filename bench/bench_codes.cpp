@@ -53,4 +53,22 @@ BENCHMARK(BM_CurrentCode);
 
 } // namespace
 
+namespace tallowin {
+namespace {
+// Twenty consecutive codes of one key, the extension reply's run per account.
+void BM_TotpGenerator20(benchmark::State& state) {
+    const Bytes key(20, 0x42);
+    std::uint64_t counter = 59059;
+    for (auto _ : state) {
+        TotpGenerator generator(key, OTPAlgorithm::sha1, 6);
+        for (int i = 0; i < 20; ++i) {
+            benchmark::DoNotOptimize(generator.code(counter + static_cast<std::uint64_t>(i)));
+        }
+        ++counter;
+    }
+}
+BENCHMARK(BM_TotpGenerator20);
+} // namespace
+} // namespace tallowin
+
 BENCHMARK_MAIN();

@@ -284,12 +284,27 @@ std::optional<std::string> serviceDomain(const Account& account) {
     return std::nullopt;
 }
 
+MatchHost::MatchHost(std::string_view text)
+    : host(normalizedHost(text)), registrable(registrableDomain(host)) {
+    const auto regLabels = labels(registrable);
+    firstLabel = regLabels.empty() ? registrable : std::string(regLabels.front());
+    auto hostLabels = labels(host);
+    if (!hostLabels.empty()) {
+        hostLabels.pop_back();
+    }
+    siteLabels.assign(hostLabels.begin(), hostLabels.end());
+}
+
 int matchScore(const Account& account, std::string_view host, const LearnedSites& learned) {
-    const std::string h = normalizedHost(host);
+    return matchScore(account, MatchHost(host), learned);
+}
+
+int matchScore(const Account& account, const MatchHost& prepared, const LearnedSites& learned) {
+    const std::string& h = prepared.host;
     if (h.empty()) {
         return 0;
     }
-    const std::string reg = registrableDomain(h);
+    const std::string& reg = prepared.registrable;
     const std::string id = account.id.toString();
 
     int score = 0;
@@ -317,24 +332,19 @@ int matchScore(const Account& account, std::string_view host, const LearnedSites
             break;
         }
     }
-    const auto regLabels = labels(reg);
-    const std::string_view first = regLabels.empty() ? std::string_view(reg) : regLabels.front();
+    const std::string& first = prepared.firstLabel;
     if (!first.empty() && std::find(words.begin(), words.end(), first) != words.end()) {
         score = std::max(score, 70);
     }
     if (!reg.empty() && name.find(reg) != std::string::npos) {
         score = std::max(score, 65);
     }
-    auto hostLabels = labels(h);
-    if (!hostLabels.empty()) {
-        hostLabels.pop_back();
-    }
     for (const auto& word : words) {
         if (characterCount(word) < 4) {
             continue;
         }
-        for (const auto label : hostLabels) {
-            if (label.find(word) != std::string_view::npos) {
+        for (const auto& label : prepared.siteLabels) {
+            if (label.find(word) != std::string::npos) {
                 return std::max(score, 40);
             }
         }

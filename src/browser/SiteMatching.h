@@ -47,4 +47,18 @@ namespace tallowin {
 [[nodiscard]] int matchScore(const Account& account, std::string_view host,
                              const LearnedSites& learned);
 
+/// What matchScore derives from the host alone, computed once when many accounts are
+/// scored against the same page.
+struct MatchHost {
+    explicit MatchHost(std::string_view host);
+
+    std::string host;                    ///< normalizedHost of the page's host
+    std::string registrable;             ///< its registrable domain
+    std::string firstLabel;              ///< first label of the registrable domain
+    std::vector<std::string> siteLabels; ///< the host's labels without the last one
+};
+
+[[nodiscard]] int matchScore(const Account& account, const MatchHost& host,
+                             const LearnedSites& learned);
+
 } // namespace tallowin

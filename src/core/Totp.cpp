@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The low-level SHA functions are deprecated in OpenSSL 3 but remain the fastest way to
+// reuse an HMAC key state; they are used only inside TotpGenerator.
+#define OPENSSL_SUPPRESS_DEPRECATED
 #include "core/Totp.h"
 
 #include "core/Base32.h"
@@ -11,6 +14,8 @@
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
+#include <openssl/sha.h>
+#include <variant>
 
 namespace tallowin {
 
@@ -34,6 +39,24 @@ constexpr std::array<std::uint32_t, 10> kPowersOfTen = {
 double unixSeconds(Date time) {
     const double t = time.unixTime();
     return t >= 0 ? t : 0;
+}
+
+/// Dynamic truncation of a MAC to `digits` (clamped to 6...9) decimal digits.
+std::string truncatedCode(const unsigned char* mac, unsigned macLength, std::int64_t digits) {
+    const unsigned offset = mac[macLength - 1] & 0x0F;
+    const std::uint32_t value = (static_cast<std::uint32_t>(mac[offset] & 0x7F) << 24) |
+                                (static_cast<std::uint32_t>(mac[offset + 1]) << 16) |
+                                (static_cast<std::uint32_t>(mac[offset + 2]) << 8) |
+                                static_cast<std::uint32_t>(mac[offset + 3]);
+
+    const auto length = static_cast<std::size_t>(std::clamp<std::int64_t>(digits, 6, 9));
+    std::uint32_t code = value % kPowersOfTen[length];
+    std::string text(length, '0'); // at most 9 characters: no heap allocation
+    for (std::size_t i = length; i > 0 && code != 0; --i) {
+        text[i - 1] = static_cast<char>('0' + code % 10);
+        code /= 10;
+    }
+    return text;
 }
 
 /// Wipes decoded key bytes however the scope is left.
@@ -84,20 +107,7 @@ std::string totpCode(std::span<const std::uint8_t> secret, std::uint64_t counter
     }
     OPENSSL_cleanse(hashedKey.data(), hashedKey.size());
 
-    const unsigned offset = mac[macLength - 1] & 0x0F;
-    const std::uint32_t value = (static_cast<std::uint32_t>(mac[offset] & 0x7F) << 24) |
-                                (static_cast<std::uint32_t>(mac[offset + 1]) << 16) |
-                                (static_cast<std::uint32_t>(mac[offset + 2]) << 8) |
-                                static_cast<std::uint32_t>(mac[offset + 3]);
-
-    const auto length = static_cast<std::size_t>(std::clamp<std::int64_t>(digits, 6, 9));
-    std::uint32_t code = value % kPowersOfTen[length];
-    std::string text(length, '0'); // at most 9 characters: no heap allocation
-    for (std::size_t i = length; i > 0 && code != 0; --i) {
-        text[i - 1] = static_cast<char>('0' + code % 10);
-        code /= 10;
-    }
-    return text;
+    return truncatedCode(mac.data(), macLength, digits);
 }
 
 std::uint64_t totpCounter(std::int64_t period, Date time) {
@@ -158,6 +168,116 @@ double secondsRemaining(std::int64_t period, Date time) {
         t = 0;
     }
     return p - std::fmod(t, p);
+}
+
+// The generator keeps the hash state after the key pads, using the low-level hash
+// functions: the EVP layer's per-call dispatch costs more than the two compressions.
+namespace {
+template <typename Context, int (*Init)(Context*),
+          int (*Update)(Context*, const void*, std::size_t), int (*Final)(unsigned char*, Context*),
+          std::size_t BlockSize, std::size_t DigestSize>
+struct HmacHash {
+    using ContextType = Context;
+    static constexpr std::size_t blockSize = BlockSize;
+    static constexpr std::size_t digestSize = DigestSize;
+    static void init(Context* c) { Init(c); }
+    static void update(Context* c, const void* data, std::size_t length) {
+        Update(c, data, length);
+    }
+    static void final(unsigned char* out, Context* c) { Final(out, c); }
+};
+using HmacSha1 = HmacHash<SHA_CTX, SHA1_Init, SHA1_Update, SHA1_Final, 64, 20>;
+using HmacSha256 = HmacHash<SHA256_CTX, SHA256_Init, SHA256_Update, SHA256_Final, 64, 32>;
+using HmacSha512 = HmacHash<SHA512_CTX, SHA512_Init, SHA512_Update, SHA512_Final, 128, 64>;
+
+template <typename Hash> struct KeyedHmac {
+    static constexpr std::size_t digestSize = Hash::digestSize;
+    typename Hash::ContextType inner; ///< has absorbed key XOR ipad
+    typename Hash::ContextType outer; ///< has absorbed key XOR opad
+
+    explicit KeyedHmac(std::span<const std::uint8_t> secret) {
+        // RFC 2104: a key longer than the block is replaced by its hash; then zero-padded.
+        std::array<unsigned char, Hash::blockSize> key{};
+        if (secret.size() > Hash::blockSize) {
+            typename Hash::ContextType c;
+            Hash::init(&c);
+            Hash::update(&c, secret.data(), secret.size());
+            Hash::final(key.data(), &c);
+            OPENSSL_cleanse(&c, sizeof c);
+        } else {
+            std::copy(secret.begin(), secret.end(), key.begin());
+        }
+        std::array<unsigned char, Hash::blockSize> pad{};
+        for (auto [context, mask] : {std::pair{&inner, 0x36}, std::pair{&outer, 0x5c}}) {
+            for (std::size_t i = 0; i < Hash::blockSize; ++i) {
+                pad[i] = static_cast<unsigned char>(key[i] ^ mask);
+            }
+            Hash::init(context);
+            Hash::update(context, pad.data(), pad.size());
+        }
+        OPENSSL_cleanse(key.data(), key.size());
+        OPENSSL_cleanse(pad.data(), pad.size());
+    }
+    ~KeyedHmac() {
+        OPENSSL_cleanse(&inner, sizeof inner);
+        OPENSSL_cleanse(&outer, sizeof outer);
+    }
+    KeyedHmac(const KeyedHmac&) = delete;
+    KeyedHmac& operator=(const KeyedHmac&) = delete;
+
+    void mac(const std::array<unsigned char, 8>& message, unsigned char* out) const {
+        std::array<unsigned char, Hash::digestSize> innerHash{};
+        typename Hash::ContextType work = inner;
+        Hash::update(&work, message.data(), message.size());
+        Hash::final(innerHash.data(), &work);
+        work = outer;
+        Hash::update(&work, innerHash.data(), innerHash.size());
+        Hash::final(out, &work);
+        OPENSSL_cleanse(&work, sizeof work);
+    }
+};
+} // namespace
+
+struct TotpGenerator::State {
+    std::int64_t digits = 6;
+    std::variant<KeyedHmac<HmacSha1>, KeyedHmac<HmacSha256>, KeyedHmac<HmacSha512>> hmac;
+
+    State(std::span<const std::uint8_t> secret, OTPAlgorithm algorithm, std::int64_t digits)
+        : digits(digits), hmac(makeHmac(secret, algorithm)) {}
+
+    static decltype(hmac) makeHmac(std::span<const std::uint8_t> secret, OTPAlgorithm algorithm) {
+        switch (algorithm) {
+        case OTPAlgorithm::sha256:
+            return decltype(hmac)(std::in_place_index<1>, secret);
+        case OTPAlgorithm::sha512:
+            return decltype(hmac)(std::in_place_index<2>, secret);
+        case OTPAlgorithm::sha1:
+            break;
+        }
+        return decltype(hmac)(std::in_place_index<0>, secret);
+    }
+};
+
+TotpGenerator::TotpGenerator(std::span<const std::uint8_t> secret, OTPAlgorithm algorithm,
+                             std::int64_t digits)
+    : state_(std::make_unique<State>(secret, algorithm, digits)) {}
+
+TotpGenerator::~TotpGenerator() = default;
+
+std::string TotpGenerator::code(std::uint64_t counter) {
+    std::array<unsigned char, 8> message{};
+    for (int i = 7; i >= 0; --i) {
+        message[static_cast<std::size_t>(i)] = static_cast<unsigned char>(counter & 0xFF);
+        counter >>= 8;
+    }
+    std::array<unsigned char, 64> mac{};
+    const unsigned macLength = std::visit(
+        [&](const auto& hmac) {
+            hmac.mac(message, mac.data());
+            return static_cast<unsigned>(std::remove_cvref_t<decltype(hmac)>::digestSize);
+        },
+        state_->hmac);
+    return truncatedCode(mac.data(), macLength, state_->digits);
 }
 
 } // namespace tallowin

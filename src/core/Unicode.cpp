@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/Unicode.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -50,13 +51,34 @@ int plainCompare(std::string_view a, std::string_view b) {
     return toNFC(a).compare(toNFC(b));
 }
 
+namespace {
+bool isASCII(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+} // namespace
+
 std::string toLower(std::string_view text) {
+    if (isASCII(text)) { // same result as the full mapping, without ICU
+        std::string out(text);
+        for (char& c : out) {
+            c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        return out;
+    }
     icu::UnicodeString s = fromUTF8(text);
     s.toLower(icu::Locale::getRoot());
     return toUTF8(s);
 }
 
 std::string toUpper(std::string_view text) {
+    if (isASCII(text)) {
+        std::string out(text);
+        for (char& c : out) {
+            c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+        }
+        return out;
+    }
     icu::UnicodeString s = fromUTF8(text);
     s.toUpper(icu::Locale::getRoot());
     return toUTF8(s);
@@ -77,6 +99,16 @@ std::u32string scalars(std::string_view text) {
 
 std::vector<std::string> splitAtNonAlphanumerics(std::string_view text) {
     std::vector<std::string> pieces(1);
+    if (isASCII(text)) { // the ASCII letters and digits are the whole ASCII part of L, M and N
+        for (const char c : text) {
+            if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+                pieces.back().push_back(c);
+            } else {
+                pieces.emplace_back();
+            }
+        }
+        return pieces;
+    }
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     const auto length = static_cast<int32_t>(text.size());
     for (int32_t i = 0; i < length;) {
@@ -93,7 +125,9 @@ std::vector<std::string> splitAtNonAlphanumerics(std::string_view text) {
     return pieces;
 }
 
-int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b) {
+namespace {
+/// The user's-locale collator at secondary strength (case-insensitive), or null.
+const icu::Collator* caseInsensitiveCollator() {
     static std::once_flag once;
     static std::unique_ptr<icu::Collator> collator;
     std::call_once(once, [] {
@@ -111,6 +145,31 @@ int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b) {
         }
         collator->setStrength(icu::Collator::SECONDARY);
     });
+    return collator.get();
+}
+} // namespace
+
+std::string localizedCaseInsensitiveKey(std::string_view text) {
+    const icu::Collator* collator = caseInsensitiveCollator();
+    if (!collator) {
+        return toLower(text);
+    }
+    const icu::UnicodeString source = fromUTF8(text);
+    std::string key(static_cast<std::size_t>(source.length()) * 4 + 16, '\0');
+    for (;;) {
+        const int32_t length = collator->getSortKey(source, reinterpret_cast<uint8_t*>(key.data()),
+                                                    static_cast<int32_t>(key.size()));
+        if (length <= static_cast<int32_t>(key.size())) {
+            key.resize(length > 0 ? static_cast<std::size_t>(length) - 1
+                                  : 0); // drop the terminating zero
+            return key;
+        }
+        key.resize(static_cast<std::size_t>(length));
+    }
+}
+
+int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b) {
+    const icu::Collator* collator = caseInsensitiveCollator();
     if (!collator) {
         return toLower(a).compare(toLower(b));
     }

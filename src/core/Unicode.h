@@ -35,4 +35,8 @@ namespace tallowin {
 /// secondary strength). Negative, zero or positive.
 [[nodiscard]] int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b);
 
+/// A byte string whose plain byte order is the order of localizedCaseInsensitiveCompare;
+/// for sorting many texts, each key computed once.
+[[nodiscard]] std::string localizedCaseInsensitiveKey(std::string_view text);
+
 } // namespace tallowin

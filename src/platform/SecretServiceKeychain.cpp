@@ -388,6 +388,23 @@ KeychainStatus SecretServiceKeychain::copyData(const KeychainQuery& query,
     const bool interactive = context != nullptr && !context->interactionNotAllowed;
     return Call(*this, interactive)
         .run([&](SecretService* service, GCancellable* cancellable, GError** error) {
+            if (!interactive) {
+                // Two round trips (search, get secret) and no item proxies: the browser host
+                // reads its session this way on every start.
+                const ValuePtr value(secret_service_lookup_sync(service, itemSchema(), wanted.get(),
+                                                                cancellable, error));
+                if (*error) {
+                    return KeychainStatus::failed;
+                }
+                if (value) {
+                    gsize length = 0;
+                    const gchar* bytes = secret_value_get(value.get(), &length);
+                    data = SecretBytes(std::span<const std::uint8_t>(
+                        reinterpret_cast<const std::uint8_t*>(bytes), length));
+                    return KeychainStatus::success;
+                }
+                // Nothing unlocked matched: the search below tells "locked" from "missing".
+            }
             ItemList found;
             found.items =
                 search(service, wanted.get(),

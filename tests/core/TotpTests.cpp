@@ -170,3 +170,28 @@ TEST(SecondsRemaining, CountsDownWithinEachStep) {
 
 } // namespace
 } // namespace tallowin
+
+namespace tallowin {
+namespace {
+
+TEST(TotpGenerator, AgreesWithTotpCodeForEveryKeyLengthAndAlgorithm) {
+    for (const std::size_t length : {0u, 1u, 20u, 64u, 65u, 128u, 129u, 300u}) {
+        Bytes secret(length);
+        for (std::size_t i = 0; i < length; ++i) {
+            secret[i] = static_cast<std::uint8_t>(i * 7 + 3);
+        }
+        for (const auto algorithm :
+             {OTPAlgorithm::sha1, OTPAlgorithm::sha256, OTPAlgorithm::sha512}) {
+            for (const std::int64_t digits : {4, 6, 8, 10}) {
+                TotpGenerator generator(secret, algorithm, digits);
+                for (const std::uint64_t counter : {0ull, 1ull, 59059ull, 0xFFFFFFFFFFFFFFFFull}) {
+                    EXPECT_EQ(generator.code(counter), totpCode(secret, counter, algorithm, digits))
+                        << length << " " << rawValue(algorithm) << " " << digits << " " << counter;
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace tallowin
