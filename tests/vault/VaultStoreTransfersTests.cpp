@@ -307,7 +307,7 @@ INSTANTIATE_TEST_SUITE_P(
     Dates, BackupNameTest,
     testing::Values(
         // 00:30 on 9 March in Tokyo (UTC+9) is still 8 March in UTC.
-        BackupNameCase{"ShortlyAfterMidnightEastOfUTC", 1773070200 - 9 * 3600,
+        BackupNameCase{"ShortlyAfterMidnightEastOfUTC", 1773014400 + 1800 - 9 * 3600,
                        "Tallowin Backup 2026-03-08"},
         BackupNameCase{"LastSecondOfADay", 1773100799, "Tallowin Backup 2026-03-09"},
         BackupNameCase{"FirstSecondOfADay", 1773014400, "Tallowin Backup 2026-03-09"},
