@@ -21,7 +21,7 @@ void printCommandList(std::ostream& out) {
         << "Commands:\n";
     for (const Command& command : allCommands()) {
         std::string name(command.name);
-        name.resize(std::max<std::size_t>(name.size(), 16), ' ');
+        name.resize(std::max<std::size_t>(name.size() + 1, 17), ' ');
         out << "  " << name << command.summary << "\n";
     }
     out << "\nEvery command takes --help, and --password-stdin to read passwords from standard\n"

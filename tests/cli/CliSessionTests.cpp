@@ -75,6 +75,14 @@ TEST_F(CliSessionTest, UnlockWritesTheSessionThatSparesPasswordsAndServesTheBrow
     EXPECT_EQ(account.value("label", ""), "octo");
     EXPECT_GT(account.value("score", 0), 0);
     EXPECT_EQ(account["codes"].size(), 20u);
+
+    // A site the extension learned joins the account's websites at the next sync pass.
+    const Json remembered = askHost(
+        {{"type", "remember"}, {"host", "https://login.example.org/"}, {"id", account["id"]}});
+    EXPECT_EQ(remembered, Json({{"ok", true}}));
+    const Json found = Json::parse(ok({"list", "--json", "example.org"}), nullptr, false);
+    ASSERT_EQ(found.size(), 1u) << found.dump();
+    EXPECT_EQ(found[0]["id"], account["id"]);
 #else
     GTEST_SKIP() << "the native-messaging host isn't built here";
 #endif
