@@ -125,13 +125,13 @@ QCoro::Task<int> runCommandLine(std::vector<std::string> arguments, std::ostream
         usage = true;
         failure = error.what();
     } catch (const std::exception& error) {
-        failure = error.what();
+        failure = errorText(error);
     }
     try {
         co_await context.close();
     } catch (const std::exception& error) {
         if (failure.empty() && status == 0) {
-            failure = error.what();
+            failure = errorText(error);
         }
     }
     out.flush();

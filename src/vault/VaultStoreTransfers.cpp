@@ -106,16 +106,15 @@ QFuture<Outcome<std::vector<Account>>> openBackupInBackground(Bytes bytes, std::
 }
 
 QFuture<Outcome<Bytes>> makeBackupInBackground(std::vector<Account> accounts, std::string password,
-                                               std::string device, Date now, RandomSource* random,
+                                               std::string device, Date now, RandomSource& random,
                                                std::int64_t iterations) {
     return runInBackground<Bytes>([accounts = std::move(accounts), password = std::move(password),
-                                   device = std::move(device), now, random, iterations]() mutable {
+                                   device = std::move(device), now, &random, iterations]() mutable {
         struct Wipe {
             std::string& text;
             ~Wipe() { wipe(text); }
         } wipeAfterwards{password};
-        return makeBackup(accounts, password, device, now, random ? *random : systemRandom(),
-                          iterations);
+        return makeBackup(accounts, password, device, now, random, iterations);
     });
 }
 
@@ -193,7 +192,8 @@ QCoro::Task<std::vector<Account>> VaultStore::openBackup(Bytes bytes, std::strin
 
 QCoro::Task<Bytes> VaultStore::exportBackup(std::string password) {
     const QFuture<Outcome<Bytes>> job = makeBackupInBackground(
-        accounts_, std::move(password), env_.computerName, now(), env_.random, env_.kdfIterations);
+        accounts_, std::move(password), env_.computerName, now(), *env_.random, env_.kdfIterations);
+    track(QFuture<void>(job)); // it uses the random source, which must outlive it
     wipe(password);
     Outcome<Bytes> outcome = co_await job;
     co_return outcome.take();

@@ -156,7 +156,7 @@ QCoro::Task<int> runImport(CommandContext& context) {
             context.out() << name << ": " << addResultText(result.added, result.alreadyPresent, 0)
                           << "\n";
         } catch (const std::exception& error) {
-            context.err() << name << ": " << error.what() << "\n";
+            context.err() << name << ": " << errorText(error) << "\n";
             status = 1;
         }
     }
