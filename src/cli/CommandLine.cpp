@@ -19,8 +19,8 @@ std::optional<std::string> ParsedArguments::value(std::string_view name) const {
 }
 
 ParsedArguments parseArguments(const std::vector<std::string>& arguments,
-                               const std::vector<OptionSpec>& options) {
-    static constexpr OptionSpec kHelp{"help", false, {}, {}};
+                               const std::vector<OptionDefinition>& options) {
+    static constexpr OptionDefinition kHelp{"help", false, {}, {}};
     ParsedArguments parsed;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -39,19 +39,19 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments,
         const std::string_view body = std::string_view(argument).substr(2);
         const auto equals = body.find('=');
         const std::string_view name = body.substr(0, equals);
-        const OptionSpec* spec = name == kHelp.name ? &kHelp : nullptr;
-        for (const OptionSpec& option : options) {
+        const OptionDefinition* known = name == kHelp.name ? &kHelp : nullptr;
+        for (const OptionDefinition& option : options) {
             if (option.name == name) {
-                spec = &option;
+                known = &option;
             }
         }
-        if (!spec) {
+        if (!known) {
             throw UsageError("unknown option --" + std::string(name));
         }
         if (parsed.has(name)) {
             throw UsageError("--" + std::string(name) + " is given twice");
         }
-        if (!spec->takesValue) {
+        if (!known->takesValue) {
             if (equals != std::string_view::npos) {
                 throw UsageError("--" + std::string(name) + " takes no value");
             }

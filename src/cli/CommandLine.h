@@ -26,7 +26,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-struct OptionSpec {
+struct OptionDefinition {
     std::string_view name; ///< without the leading dashes
     bool takesValue = false;
     std::string_view valueName; ///< for help texts, e.g. "DIR"
@@ -46,6 +46,6 @@ struct ParsedArguments {
 /// option, a missing value, a value given to a flag, or an option given twice. `--help` is
 /// always known.
 [[nodiscard]] ParsedArguments parseArguments(const std::vector<std::string>& arguments,
-                                             const std::vector<OptionSpec>& options);
+                                             const std::vector<OptionDefinition>& options);
 
 } // namespace tallowin

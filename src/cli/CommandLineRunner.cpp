@@ -12,7 +12,7 @@ namespace {
 
 constexpr std::string_view kProgram = "tallowin-cli";
 
-const OptionSpec kPasswordStdin{
+const OptionDefinition kPasswordStdin{
     "password-stdin", false, {}, "read each password asked for as one line of standard input"};
 
 void printCommandList(std::ostream& out) {
@@ -41,7 +41,7 @@ void printHelp(const Command& command, std::ostream& out) {
     auto options = command.options;
     options.push_back(kPasswordStdin);
     options.push_back({"help", false, {}, "show this help"});
-    for (const OptionSpec& option : options) {
+    for (const OptionDefinition& option : options) {
         std::string left = "--" + std::string(option.name);
         if (option.takesValue) {
             left += " " + std::string(option.valueName);

@@ -21,7 +21,7 @@ struct Command {
     std::string_view synopsis; ///< what follows the name in the usage line
     std::string_view summary;  ///< one line for the command list
     std::string_view description;
-    std::vector<OptionSpec> options;
+    std::vector<OptionDefinition> options;
     std::size_t minimumArguments = 0;
     std::size_t maximumArguments = 0;
     QCoro::Task<int> (*run)(CommandContext& context) = nullptr;

@@ -11,7 +11,7 @@ namespace {
 
 using testing::ElementsAre;
 
-const std::vector<OptionSpec> kOptions = {
+const std::vector<OptionDefinition> kOptions = {
     {"json", false, {}, {}},
     {"issuer", true, "NAME", {}},
     {"digits", true, "N", {}},
