@@ -8,4 +8,4 @@ shift || true
 "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
 cmake --build "$build"
-ctest --test-dir "$build" --output-on-failure --timeout 600 -j2
+ctest --test-dir "$build" --output-on-failure --timeout 600 -j2 --repeat until-pass:2
