@@ -105,6 +105,11 @@ std::optional<std::optional<Bytes>> plainBase64Token(std::string_view token) {
 /// mark, broken structure, bad base64): the caller then parses it whole. Fails
 /// with JSONDecodeError only where parsing it whole fails too.
 std::optional<VaultEnvelope> readEnvelopeQuickly(std::string_view text) {
+    // The JSON parser takes a NUL byte for the end of its input: handed one member's value
+    // alone, it would read "7\0junk" as 7 where the whole document is plainly broken.
+    if (text.find('\0') != std::string_view::npos) {
+        return std::nullopt;
+    }
     const auto members = splitObjectMembers(text, kMaxEnvelopeJSONValues);
     if (!members) {
         return std::nullopt;

@@ -291,6 +291,16 @@ TEST(DecodeEnvelope, RefusesWhatIsNotAnEnvelopeAsCorrupted) {
     }
 }
 
+TEST_F(VaultEnvelopeTest, NulBytesInsideTheTextAreCorrupted) {
+    // A NUL byte ends a member's value early for the JSON parser; the file is still broken.
+    const std::string text = toString(file);
+    for (const std::string_view after : {"\"savedAt\":", "\"iterations\":", "\"version\":"}) {
+        std::string damaged = text;
+        damaged.insert(damaged.find(after) + after.size() + 1, std::string("\0\0", 2));
+        EXPECT_EQ(readWithKey(toBytes(damaged), key), Outcome(VaultError::corrupted)) << after;
+    }
+}
+
 TEST_F(VaultEnvelopeTest, BoundsTheSizeOfWhatItParses) {
     // An unknown member with many values is refused before the tree grows; a plain file
     // and one with a byte-order mark (read in different ways) draw the line alike.
