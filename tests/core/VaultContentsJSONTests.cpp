@@ -69,6 +69,10 @@ struct DocumentCase {
     Taken taken = Taken::quickly;
 };
 
+void PrintTo(const DocumentCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 /// An array of one account with the id and secret and the members given.
 std::string oneAccount(const std::string& members) {
     return std::string(R"({"accounts":[{"id":")") + kId + R"(","secret":"S")" +
@@ -110,6 +114,8 @@ std::vector<DocumentCase> documentCases() {
         {"duplicatesLastWins",
          oneAccount(R"("secret":"B","color":"x","color":3,"websites":5,"websites":["a"],)"
                     R"("digits":"6","digits":7,"issuer":"a","issuer":null,"createdAt":1)")},
+        {"duplicateWebsitesLastWins", oneAccount(R"("websites":[1],"websites":["a"])")},
+        {"duplicateWebsitesLastFails", oneAccount(R"("websites":["a"],"websites":["b",{}])")},
         {"duplicateIdLastWins",
          std::string(R"({"accounts":[{"id":"bad","secret":"S","id":")") + kId + "\"}]}"},
         {"duplicateAccountsLastWins",
@@ -178,6 +184,12 @@ std::vector<DocumentCase> documentCases() {
         {"emptyText", "", Taken::byTree},
         {"trailingComma", R"({"accounts":[],})", Taken::byTree},
         {"trailingCommaInArray", oneAccount(R"("websites":["a",])"), Taken::byTree},
+        {"arrayClosedByBrace", R"({"accounts":[],"x":[[1}]})", Taken::byTree},
+        {"objectClosedByBracket", R"({"accounts":[],"x":{"a":{"b":1]}})", Taken::byTree},
+        {"websitesClosedByBrace", oneAccount(R"("websites":["a"})"), Taken::byTree},
+        {"accountsClosedByBrace", R"({"accounts":[})", Taken::byTree},
+        {"missingColon", R"({"accounts" []})", Taken::byTree},
+        {"missingComma", oneAccount(R"("issuer":"a" "label":"b")"), Taken::byTree},
         {"leadingZero", oneAccount(R"("digits":06)"), Taken::byTree},
         {"bareFraction", oneAccount(R"("digits":6.)"), Taken::byTree},
         {"plusSign", oneAccount(R"("digits":+6)"), Taken::byTree},
