@@ -4,6 +4,7 @@
 #include "core/Base64.h"
 #include "core/FileIO.h"
 #include "core/JSONMembers.h"
+#include "core/VaultContentsJSON.h"
 #include "core/VaultCrypto.h"
 #include "core/VaultError.h"
 #include "core/VaultJSON.h"
@@ -25,10 +26,6 @@ std::string associatedData(std::string_view prefix, std::string_view keyID) {
 
 std::string_view asText(std::span<const std::uint8_t> bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
-std::span<const std::uint8_t> asBytes(std::string_view text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
 /// Parses JSON text, counting every value (keys included) against one allowance so that
@@ -153,22 +150,6 @@ std::optional<VaultEnvelope> readEnvelopeQuickly(std::string_view text) {
     return envelope;
 }
 
-Json contentsToJSON(std::span<const Account> accounts) {
-    Json list = Json::array();
-    for (const Account& account : accounts) {
-        list.push_back(accountToJSON(account));
-    }
-    Json object = Json::object();
-    object["accounts"] = std::move(list);
-    return object;
-}
-
-SecretBytes encodeAccounts(std::span<const Account> accounts) {
-    std::string text = encodeVaultJSON(contentsToJSON(accounts));
-    SecretBytes bytes(asBytes(text));
-    OPENSSL_cleanse(text.data(), text.size());
-    return bytes;
-}
 } // namespace
 
 VaultEnvelope envelopeFromJSON(const Json& object) {
@@ -209,7 +190,7 @@ VaultEnvelope makeEnvelopeHeader(std::string_view format, std::string_view passw
 }
 
 Bytes sealContents(std::span<const Account> accounts, const VaultKey& key, RandomSource& random) {
-    const SecretBytes plaintext = encodeAccounts(accounts);
+    const SecretBytes plaintext = writeContentsJSON(accounts);
     return sealBox(plaintext.span(), key.key.span(), associatedData(kPayloadPrefix, key.id),
                    random);
 }
@@ -324,22 +305,15 @@ Bytes makeBackup(std::span<const Account> accounts, std::string_view password,
 }
 
 SecretBytes encodeContents(const VaultContents& contents) {
-    return encodeAccounts(contents.accounts);
+    return writeContentsJSON(contents.accounts);
 }
 
 VaultContents decodeContents(std::span<const std::uint8_t> json) {
-    const Json object = parseVaultJSON(asText(json));
-    requireObject(object, "the vault contents");
-    const Json& list = requireMember(object, "accounts");
-    if (!list.is_array()) {
-        throw JSONDecodeError("expected an array for \"accounts\"");
-    }
-    VaultContents contents;
-    contents.accounts.reserve(list.size());
-    for (const Json& account : list) {
-        contents.accounts.push_back(accountFromJSON(account));
-    }
-    return contents;
+    // The quick reader takes every document the program writes; odd ones (a byte-order
+    // mark, invalid JSON, deep nesting) go through the tree.
+    const std::string_view text = asText(json);
+    auto accounts = readContentsJSONQuickly(text);
+    return VaultContents{accounts ? std::move(*accounts) : readContentsJSONTree(text)};
 }
 
 } // namespace tallowin
