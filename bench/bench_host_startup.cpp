@@ -52,20 +52,29 @@ Fixture& fixture() {
     return instance;
 }
 
+/// Starts `program`, asks it for the accounts when `ask`, and waits for it to end. False
+/// when the host did not answer.
+bool runOnce(const Fixture& f, const char* program, bool ask) {
+    testsupport::HostProcess process(program, f.session.environment());
+    if (ask) {
+        process.writeMessage(R"({"type":"accounts","host":"example.org"})");
+        const auto reply = process.readMessage(20s);
+        if (!reply || reply->find("\"ok\":true") == std::string::npos) {
+            return false;
+        }
+    }
+    process.closeInput();
+    benchmark::DoNotOptimize(process.waitForExit(20s));
+    return true;
+}
+
 void run(benchmark::State& state, const char* program, bool ask) {
     Fixture& f = fixture();
     for (auto _ : state) {
-        testsupport::HostProcess process(program, f.session.environment());
-        if (ask) {
-            process.writeMessage(R"({"type":"accounts","host":"example.org"})");
-            const auto reply = process.readMessage(20s);
-            if (!reply || reply->find("\"ok\":true") == std::string::npos) {
-                state.SkipWithError("the host did not answer");
-                break;
-            }
+        if (!runOnce(f, program, ask)) {
+            state.SkipWithError("the host did not answer");
+            break;
         }
-        process.closeInput();
-        benchmark::DoNotOptimize(process.waitForExit(20s));
     }
 }
 
@@ -81,6 +90,35 @@ BENCHMARK(BM_TrivialProgramSameLibraries)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(40);
+
+/// Both programs in turn, so that a busy machine slows both alike: the "ratio" counter is
+/// the host's total time over the trivial program's (the goal is at most 2).
+void BM_HostOverTrivialProgram(benchmark::State& state) {
+    Fixture& f = fixture();
+    std::chrono::nanoseconds host{0};
+    std::chrono::nanoseconds trivial{0};
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        if (!runOnce(f, TALLOWIN_CHROME_HOST, true)) {
+            state.SkipWithError("the host did not answer");
+            break;
+        }
+        const auto middle = std::chrono::steady_clock::now();
+        runOnce(f, TALLOWIN_HOST_BASELINE, false);
+        host += middle - start;
+        trivial += std::chrono::steady_clock::now() - middle;
+    }
+    const auto milliseconds = [&](std::chrono::nanoseconds total) {
+        return std::chrono::duration<double, std::milli>(total).count() /
+               static_cast<double>(state.iterations());
+    };
+    state.counters["host_ms"] = milliseconds(host);
+    state.counters["trivial_ms"] = milliseconds(trivial);
+    state.counters["ratio"] = trivial.count() > 0 ? static_cast<double>(host.count()) /
+                                                        static_cast<double>(trivial.count())
+                                                  : 0.0;
+}
+BENCHMARK(BM_HostOverTrivialProgram)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(60);
 
 } // namespace
 } // namespace tallowin

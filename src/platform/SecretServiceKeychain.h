@@ -56,8 +56,10 @@ public:
                                   std::string& label) override;
     KeychainStatus remove(const KeychainQuery& query) override;
 
-private:
+    /// The bus connection and what was opened on it; defined with the implementation.
     struct Connection;
+
+private:
     class Call;
 
     SecretServiceOptions options_;
