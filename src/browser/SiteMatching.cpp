@@ -2,6 +2,7 @@
 #include "browser/SiteMatching.h"
 
 #include "browser/ServiceCatalogue.h"
+#include "core/TextCodes.h"
 #include "core/Unicode.h"
 
 #include <algorithm>
@@ -90,19 +91,6 @@ std::string joined(std::span<const std::string_view> pieces) {
     return out;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 /// The host part of a URL, or nothing when the text is no URL or has no host. The
 /// parser only takes ASCII, so other bytes travel percent-encoded and are decoded again
 /// in the host (an internationalised host comes back as typed).
@@ -139,8 +127,8 @@ std::optional<std::string> urlHost(const std::string& text) {
         decoded.reserve(raw.size());
         for (std::size_t i = 0; i < raw.size(); ++i) {
             if (raw[i] == '%' && i + 2 < raw.size()) {
-                const int high = hexDigit(raw[i + 1]);
-                const int low = hexDigit(raw[i + 2]);
+                const int high = hexDigitValue(raw[i + 1]);
+                const int low = hexDigitValue(raw[i + 2]);
                 if (high >= 8 && low >= 0) {
                     decoded.push_back(static_cast<char>(high << 4 | low));
                     i += 2;

@@ -1,32 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/PercentEncoding.h"
 
+#include "core/TextCodes.h"
+
 #include <cstdint>
 #include <unicode/utf8.h>
 
 namespace tallowin {
 
 namespace {
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 /// The byte of the escape at `i` ("%XX"), or -1 when there is no well-formed escape there.
 int escapeAt(std::string_view text, std::size_t i) {
     if (text[i] != '%' || text.size() - i < 3) {
         return -1;
     }
-    const int high = hexValue(text[i + 1]);
-    const int low = hexValue(text[i + 2]);
+    const int high = hexDigitValue(text[i + 1]);
+    const int low = hexDigitValue(text[i + 2]);
     return high < 0 || low < 0 ? -1 : high << 4 | low;
 }
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/Uuid.h"
 
-#include <array>
+#include "core/TextCodes.h"
+
 #include <cstdint>
 
 namespace tallowin {
@@ -11,24 +12,6 @@ constexpr bool isDashPosition(std::size_t i) {
     return i == 8 || i == 13 || i == 18 || i == 23;
 }
 
-/// Digit values of hexadecimal characters (either case), -1 elsewhere. A table rather
-/// than range tests: random digits would make every test a branch mispredicted half the
-/// time, and vaults parse thousands of identifiers at a go.
-constexpr std::array<std::int8_t, 256> kHexValues = [] {
-    std::array<std::int8_t, 256> table{};
-    table.fill(-1);
-    for (int c = 0; c < 10; ++c) {
-        table['0' + c] = static_cast<std::int8_t>(c);
-    }
-    for (int c = 0; c < 6; ++c) {
-        table['a' + c] = table['A' + c] = static_cast<std::int8_t>(10 + c);
-    }
-    return table;
-}();
-
-int hexValue(char c) {
-    return kHexValues[static_cast<unsigned char>(c)];
-}
 } // namespace
 
 Uuid Uuid::random(RandomSource& source) {
@@ -53,8 +36,8 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
             ++i;
             continue;
         }
-        const int high = hexValue(text[i]);
-        const int low = hexValue(text[i + 1]);
+        const int high = hexDigitValue(text[i]);
+        const int low = hexDigitValue(text[i + 1]);
         if (high < 0 || low < 0 || isDashPosition(i + 1)) {
             return std::nullopt;
         }

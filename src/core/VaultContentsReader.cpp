@@ -4,6 +4,7 @@
 // UTF-8 checks, numbers typed and converted alike (integers first, doubles when they do
 // not fit), the last of duplicate keys. Whatever it does not take is left to the tree
 // reader, so the tree reader alone decides what is not valid JSON.
+#include "core/TextCodes.h"
 #include "core/VaultContentsJSON.h"
 #include "core/VaultJSON.h"
 
@@ -47,19 +48,6 @@ constexpr std::array<bool, 256> kPlainStringByte = [] {
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 void appendUTF8(std::string& out, std::uint32_t codepoint) {
@@ -386,38 +374,14 @@ private:
         }
     }
 
-    /// The length of the well-formed UTF-8 sequence at the cursor (U+0080 and up, no
-    /// surrogates, no overlong forms).
+    /// The length of the well-formed UTF-8 sequence at the cursor (U+0080 and up).
     std::size_t utf8SequenceLength() {
-        const auto lead = static_cast<unsigned char>(*p_);
-        std::size_t length = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            low = lead == 0xE0 ? 0xA0 : 0x80;
-            high = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;
-        } else {
+        const UTF8Prefix prefix =
+            wellFormedUTF8Prefix(std::string_view(p_, static_cast<std::size_t>(end_ - p_)));
+        if (!prefix.complete) {
             notQuick();
         }
-        if (static_cast<std::size_t>(end_ - p_) < length) {
-            notQuick();
-        }
-        for (std::size_t i = 1; i < length; ++i) {
-            const auto c = static_cast<unsigned char>(p_[i]);
-            if (c < low || c > high) {
-                notQuick();
-            }
-            low = 0x80;
-            high = 0xBF;
-        }
-        return length;
+        return prefix.length;
     }
 
     int readHexQuad() {
@@ -426,7 +390,7 @@ private:
         }
         int value = 0;
         for (int i = 0; i < 4; ++i) {
-            const int digit = hexValue(*p_++);
+            const int digit = hexDigitValue(*p_++);
             if (digit < 0) {
                 notQuick();
             }

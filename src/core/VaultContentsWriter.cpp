@@ -2,6 +2,7 @@
 // Writing the contents JSON straight into a wiped buffer, exactly as the tree is dumped:
 // keys in byte order, no white space, strings escaped like nlohmann's serializer with
 // invalid UTF-8 replaced, dates by the rule of dateToJSON.
+#include "core/TextCodes.h"
 #include "core/VaultContentsJSON.h"
 #include "core/VaultJSON.h"
 
@@ -27,44 +28,6 @@ constexpr std::array<bool, 256> kPlainStringByte = [] {
 }();
 
 constexpr char kReplacementCharacter[] = "\xEF\xBF\xBD";
-
-/// How many bytes of the UTF-8 sequence at `at` are well-formed: the whole sequence, or
-/// the length of its longest valid beginning (at least 1) with `complete` false.
-std::size_t utf8Prefix(std::string_view text, std::size_t at, bool& complete) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        complete = false;
-        return 1;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if (at + i >= text.size()) {
-            complete = false;
-            return i;
-        }
-        const auto c = static_cast<unsigned char>(text[at + i]);
-        if (c < low || c > high) {
-            complete = false;
-            return i;
-        }
-        low = 0x80;
-        high = 0xBF;
-    }
-    complete = true;
-    return length;
-}
 
 class ContentsWriter {
 public:
@@ -196,16 +159,15 @@ private:
                 continue;
             }
             if (c >= 0x80) {
-                bool complete = false;
-                const std::size_t length = utf8Prefix(text, i, complete);
-                if (complete) {
-                    std::memcpy(out, text.data() + i, length);
-                    out += length;
+                const UTF8Prefix prefix = wellFormedUTF8Prefix(text.substr(i));
+                if (prefix.complete) {
+                    std::memcpy(out, text.data() + i, prefix.length);
+                    out += prefix.length;
                 } else {
                     std::memcpy(out, kReplacementCharacter, 3);
                     out += 3;
                 }
-                i += length;
+                i += prefix.length;
                 continue;
             }
             *out++ = '\\';
