@@ -145,6 +145,7 @@ Json accountEntry(const Account& account, std::span<const std::uint8_t> secret, 
     const std::int64_t period = std::clamp<std::int64_t>(account.period, 1, std::int64_t{1} << 40);
     const std::int64_t start = t / period * period;
     Json codes = Json::array();
+    codes.get_ref<Json::array_t&>().reserve(kCodesPerAccount);
     TotpGenerator generator(secret, account.algorithm, account.digits);
     for (int i = 0; i < kCodesPerAccount; ++i) {
         const std::int64_t stepStart = std::max<std::int64_t>(start + i * period, 0);
@@ -214,6 +215,7 @@ Json accountsReply(std::string_view host, const ExtensionEnvironment& environmen
     const MatchHost matchHost(h);
 
     Json entries = Json::array();
+    entries.get_ref<Json::array_t&>().reserve(accounts.size());
     for (const Account& account : accounts) {
         auto secret = base32Decode(account.secret);
         if (!secret) {
