@@ -405,6 +405,7 @@ TEST_F(VaultStoreSyncTest, UnreadableCopiesStopThePassWithTheirMessage) {
         device_->settle();
         EXPECT_EQ(store().syncStatus(), SyncStatus::makeFailed(c.message));
         run(store().sync(false)); // and so every pass while the copy stays as it is
+        device_->settle(); // the folder watcher may have started one more in the meantime
         EXPECT_EQ(store().syncStatus(), SyncStatus::makeFailed(c.message));
         EXPECT_EQ(test::stampOf(device_->localVault()), before);
         EXPECT_FALSE(store().errorMessage());
@@ -415,6 +416,7 @@ TEST_F(VaultStoreSyncTest, UnreadableCopiesStopThePassWithTheirMessage) {
         ASSERT_FALSE(writeFileAtomically(device_->localVault(), local));
         ASSERT_FALSE(writeFileAtomically(test::cloudVaultIn(sync_), cloud));
         run(store().sync(false));
+        device_->settle();
         EXPECT_EQ(store().syncStatus(), test::statusOf(SyncStatus::idle));
         EXPECT_TRUE(byIssuer(cloudAccounts(), c.name));
     }
