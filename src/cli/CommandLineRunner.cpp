@@ -65,7 +65,7 @@ const Command* findCommand(std::string_view name) {
 const std::vector<Command>& allCommands() {
     static const std::vector<Command> commands = [] {
         std::vector<Command> all;
-        for (auto group : {statusCommands, unlockCommands, listCommands, addCommands,
+        for (auto group : {statusCommands, unlockCommands, listCommands, addCommands, editCommands,
                            exportCommands, historyCommands, deletedCommands, syncCommands}) {
             for (Command& command : group()) {
                 all.push_back(std::move(command));

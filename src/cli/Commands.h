@@ -32,6 +32,7 @@ struct Command {
 [[nodiscard]] std::vector<Command> unlockCommands();  // init, unlock, lock, passwd
 [[nodiscard]] std::vector<Command> listCommands();    // list, code
 [[nodiscard]] std::vector<Command> addCommands();     // add, import
+[[nodiscard]] std::vector<Command> editCommands();    // edit
 [[nodiscard]] std::vector<Command> exportCommands();  // export-backup, export-links
 [[nodiscard]] std::vector<Command> historyCommands(); // history, restore-version
 [[nodiscard]] std::vector<Command>

@@ -269,6 +269,60 @@ TEST(CliEndToEnd, RecentlyDeletedAndHistory) {
     EXPECT_EQ(again.errors, "No account has the ID " + mail + ".\n");
 }
 
+TEST(CliEndToEnd, EditChangesNamesAndColourOfOneLiveAccount) {
+    const CliHome home;
+    const std::string master(kMaster);
+    home.ok({"init"}, master);
+    home.ok({"add", kGitHub, kMail}, master);
+    const Json before = home.list();
+    ASSERT_EQ(before.size(), 2u);
+    const std::string github = before[0]["id"];
+
+    EXPECT_EQ(home.ok({"edit", github.substr(0, 5), "--issuer", " Git Hub\t", "--label", "work",
+                       "--colour", "3"},
+                      master),
+              "Saved Git Hub (work), colour Mint.\n");
+    Json after = home.list();
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_EQ(after[0]["issuer"], "Git Hub");
+    EXPECT_EQ(after[0]["label"], "work");
+    EXPECT_EQ(after[0]["color"], 3);
+    for (const char* name : {"id", "issuer", "label", "color"}) {
+        EXPECT_EQ(after[1][name], before[1][name]) << name; // the other account is untouched
+    }
+
+    // Only the options given change; "auto" gives the choice back to the name.
+    EXPECT_THAT(home.ok({"edit", github, "--colour", "auto"}, master), HasSubstr("(automatic)."));
+    after = home.list();
+    EXPECT_TRUE(after[0]["color"].is_null());
+    EXPECT_EQ(after[0]["label"], "work");
+
+    const std::string mail = after[1]["id"];
+    home.ok({"delete", mail}, master);
+    struct Refused {
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string_view message;
+    };
+    for (const Refused& refused : std::vector<Refused>{
+             {{"edit", github}, 2, "give --issuer, --label or --colour"},
+             {{"edit", github, "--colour", "12"}, 2, "--colour must be a palette number"},
+             {{"edit", github, "--colour", "-1"}, 2, "--colour must be a palette number"},
+             {{"edit", github, "--issuer", "", "--label", " "}, 2, "an account keeps a service"},
+             {{"edit", "ZZZZ", "--label", "x"}, 1, "No account has the ID ZZZZ."},
+             {{"edit", mail, "--label", "x"}, 1, "No account has the ID"}}) {
+        std::vector<std::string> arguments = refused.arguments;
+        arguments.insert(arguments.begin() + 1, "--password-stdin");
+        const CommandResult result = home.run(arguments, master);
+        EXPECT_EQ(result.exitCode, refused.exitCode) << arguments.back();
+        EXPECT_THAT(result.errors, HasSubstr(std::string(refused.message))) << arguments.back();
+    }
+    after = home.list();
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_EQ(after[0]["issuer"], "Git Hub");
+    EXPECT_EQ(after[0]["label"], "work");
+}
+
 TEST(CliEndToEnd, TwoHomesOnOneSyncFolderConverge) {
     const TempDirectory syncFolder;
     const CliHome first;

@@ -37,6 +37,7 @@ QCoro::Task<int> runList(CommandContext& context) {
             list.push_back({{"id", account.id.toString()},
                             {"issuer", account.issuer},
                             {"label", account.label},
+                            {"color", account.color ? Json(*account.color) : Json()},
                             {"code", currentCode(account, now)},
                             {"secondsLeft", wholeSecondsLeft(account, now)}});
         }
@@ -119,7 +120,11 @@ std::vector<Command> listCommands() {
                 "contains it, ignoring letter case. Each line shows the code, the seconds it\n"
                 "stays valid, and the account.",
             .options =
-                {{"json", false, {}, "print id, issuer, label, code and secondsLeft as JSON"},
+                {{"json",
+                  false,
+                  {},
+                  "print id, issuer, label, color (palette or null), code and secondsLeft as "
+                  "JSON"},
                  {"ids", false, {}, "start each line with the account's ID"}},
             .minimumArguments = 0,
             .maximumArguments = 1,
