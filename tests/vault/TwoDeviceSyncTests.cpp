@@ -224,6 +224,10 @@ TEST_F(TwoDeviceSyncTest, ConflictCopiesOfEverySyncToolAreMergedThenRemoved) {
         "vault (conflicted copy 2026-03-05 141503).tlwvault",
         "vault (Office PC's conflicted copy 2026-03-05).tlwvault",
     };
+    // They arrive together, as after a reconnect: kept aside until then, so that A's folder
+    // watcher does not merge them one at a time while B is still writing.
+    const fs::path aside = sync_.parent_path() / "aside";
+    fs::create_directories(aside);
     VaultStore& offline = b_.restart(false);
     int n = 0;
     for (const char* name : copies) {
@@ -231,15 +235,20 @@ TEST_F(TwoDeviceSyncTest, ConflictCopiesOfEverySyncToolAreMergedThenRemoved) {
         offline.addDrafts({draft("Service", std::string("from B ") + std::to_string(n),
                                  std::string(1, static_cast<char>('B' + n)) + "BBBBBBB")});
         b_.settle();
-        fs::copy_file(b_.localVault(), documents / name);
+        fs::copy_file(b_.localVault(), aside / name);
         ++n;
     }
-    ASSERT_FALSE(writeFileAtomically(documents / "vault.sync-conflict-20260305-141504-XYZ.tlwvault",
+    ASSERT_FALSE(writeFileAtomically(aside / "vault.sync-conflict-20260305-141504-XYZ.tlwvault",
                                      toBytes("not a vault")));
+    a_.settle();
     const std::size_t history = test::fileCount(test::historyIn(sync_));
+    for (const fs::directory_entry& entry : fs::directory_iterator(aside)) {
+        fs::rename(entry.path(), documents / entry.path().filename());
+    }
 
     a_.clock().set(kStart.adding(200));
     run(a_.store().sync(false));
+    a_.settle(); // and any pass the folder watcher started meanwhile
     const std::vector<std::string> all{"from A", "from B 0", "from B 1", "from B 2"};
     EXPECT_EQ(labelsOf(a_.store().accounts()), all);
     EXPECT_EQ(labelsOf(cloudAccounts()), all);
