@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   clang libclang-rt-14-dev clang-format
   libssl-dev nlohmann-json3-dev libicu-dev liburiparser-dev
-  libsecret-1-dev libglib2.0-dev
+  libsecret-1-dev libdbus-1-dev libglib2.0-dev
   qt6-base-dev qcoro-qt6-dev libxkbcommon-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   oathtool

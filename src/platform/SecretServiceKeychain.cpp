@@ -4,7 +4,7 @@
 
 #include <condition_variable>
 #include <libsecret/secret.h>
-#include <openssl/crypto.h>
+#include <map>
 #include <sys/stat.h>
 #include <thread>
 
@@ -247,10 +247,7 @@ SecretServiceOptions SecretServiceOptions::from(const Environment& environment) 
 /// bus, and a bus that goes away does not end the process.
 struct SecretServiceKeychain::Connection {
     ObjectPtr<GDBusConnection> bus;
-    /// libsecret's service proxy with its encrypted session, made on first use.
     ObjectPtr<SecretService> service;
-    /// Object path of a "plain" session for quick reads, opened on first use.
-    std::string plainSession;
 
     ~Connection() {
         service.reset();
@@ -271,31 +268,15 @@ public:
 
     /// Runs `body(service, cancellable, &error)`, which gives a status and may raise an error.
     template <class Body> KeychainStatus run(Body&& body) {
-        return attempt([&](Connection& connection, KeychainStatus& status, GError** error) {
-            SecretService* service = this->service(connection, status);
-            return service ? body(service, deadline_.cancellable(), error) : status;
-        });
-    }
-
-    /// Runs `body(connection, cancellable, &error)` with no service proxy: the connection's
-    /// bus only.
-    template <class Body> KeychainStatus runOnBus(Body&& body) {
-        return attempt([&](Connection& connection, KeychainStatus&, GError** error) {
-            return body(connection, deadline_.cancellable(), error);
-        });
-    }
-
-private:
-    template <class Body> KeychainStatus attempt(Body&& body) {
         for (int attempt = 0;; ++attempt) {
             const bool reused = keychain_.connection_ != nullptr;
             KeychainStatus status = KeychainStatus::failed;
-            Connection* connection = this->connection(status);
-            if (!connection) {
+            SecretService* service = this->service(status);
+            if (!service) {
                 return status;
             }
             GError* error = nullptr;
-            status = body(*connection, status, &error);
+            status = body(service, deadline_.cancellable(), &error);
             status = finish(status, error);
             // A kept connection fails when the service was restarted (the session libsecret
             // opened with it is gone) or the bus went away; one more try on a new one.
@@ -307,11 +288,12 @@ private:
         }
     }
 
-    /// The connection, or null with `status` saying why.
-    Connection* connection(KeychainStatus& status) {
+private:
+    /// The service, or null with `status` saying why.
+    SecretService* service(KeychainStatus& status) {
         if (keychain_.connection_ &&
             !g_dbus_connection_is_closed(keychain_.connection_->bus.get())) {
-            return keychain_.connection_.get();
+            return keychain_.connection_->service.get();
         }
         keychain_.connection_.reset();
         const std::string& address = keychain_.options_.busAddress;
@@ -332,24 +314,16 @@ private:
             return nullptr;
         }
         g_dbus_connection_set_exit_on_close(connection->bus.get(), FALSE);
-        keychain_.connection_ = std::move(connection);
-        return keychain_.connection_.get();
-    }
-
-    /// The connection's service proxy, or null with `status` saying why.
-    SecretService* service(Connection& connection, KeychainStatus& status) {
-        if (!connection.service) {
-            GError* error = nullptr;
-            connection.service.reset(static_cast<SecretService*>(g_initable_new(
-                privateServiceType(), deadline_.cancellable(), &error, "g-connection",
-                connection.bus.get(), "flags", SECRET_SERVICE_OPEN_SESSION, nullptr)));
-            if (!connection.service) {
-                g_clear_error(&error);
-                status = KeychainStatus::serviceUnavailable; // no Secret Service on this bus
-                return nullptr;
-            }
+        connection->service.reset(static_cast<SecretService*>(
+            g_initable_new(privateServiceType(), deadline_.cancellable(), &error, "g-connection",
+                           connection->bus.get(), "flags", SECRET_SERVICE_OPEN_SESSION, nullptr)));
+        if (!connection->service) {
+            g_clear_error(&error);
+            status = KeychainStatus::serviceUnavailable; // no Secret Service on this bus
+            return nullptr;
         }
-        return connection.service.get();
+        keychain_.connection_ = std::move(connection);
+        return keychain_.connection_->service.get();
     }
 
     /// The status of the call: `status` when no error was raised, else the error's. Takes
@@ -379,96 +353,10 @@ GList* search(SecretService* service, GHashTable* attributes, int flags, GCancel
                                       static_cast<SecretSearchFlags>(flags | SECRET_SEARCH_ALL),
                                       cancellable, error);
 }
-
-struct VariantUnref {
-    void operator()(GVariant* value) const { g_variant_unref(value); }
-};
-using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
-
-constexpr const char* kSecretsName = "org.freedesktop.secrets";
-constexpr const char* kSecretsPath = "/org/freedesktop/secrets";
-
-/// One method call of the Secret Service API, straight on the bus.
-VariantPtr callSecrets(GDBusConnection* bus, const char* path, const char* interface,
-                       const char* method, GVariant* parameters, const char* replyType,
-                       std::chrono::milliseconds timeout, GCancellable* cancellable,
-                       GError** error) {
-    return VariantPtr(g_dbus_connection_call_sync(
-        bus, kSecretsName, path, interface, method, parameters, G_VARIANT_TYPE(replyType),
-        G_DBUS_CALL_FLAGS_NONE, static_cast<gint>(timeout.count()), cancellable, error));
-}
-
-/// The secret of the first unlocked item matching `attributes`, read with three plain
-/// method calls at most (open session once, search, get secret) and no proxies. The secret
-/// crosses the user's own session bus unencrypted, in a "plain" session: that saves a
-/// Diffie-Hellman exchange on both ends on every start of the browser host, and protects
-/// nothing less, since any program able to watch that bus runs as the same user and may
-/// ask the service for the same item. The reply's copy of the secret is wiped.
-KeychainStatus readUnlocked(SecretServiceKeychain::Connection& connection, GHashTable* attributes,
-                            std::chrono::milliseconds timeout, GCancellable* cancellable,
-                            GError** error, SecretBytes& data) {
-    GDBusConnection* bus = connection.bus.get();
-    if (connection.plainSession.empty()) {
-        const VariantPtr opened =
-            callSecrets(bus, kSecretsPath, "org.freedesktop.Secret.Service", "OpenSession",
-                        g_variant_new("(sv)", "plain", g_variant_new_string("")), "(vo)", timeout,
-                        cancellable, error);
-        if (!opened) {
-            return KeychainStatus::failed;
-        }
-        const gchar* path = nullptr;
-        g_variant_get_child(opened.get(), 1, "&o", &path);
-        connection.plainSession = path;
-    }
-
-    GVariantBuilder wanted;
-    g_variant_builder_init(&wanted, G_VARIANT_TYPE("a{ss}"));
-    GHashTableIter iterator;
-    gpointer name = nullptr;
-    gpointer value = nullptr;
-    g_hash_table_iter_init(&iterator, attributes);
-    while (g_hash_table_iter_next(&iterator, &name, &value)) {
-        g_variant_builder_add(&wanted, "{ss}", static_cast<const char*>(name),
-                              static_cast<const char*>(value));
-    }
-    const VariantPtr found =
-        callSecrets(bus, kSecretsPath, "org.freedesktop.Secret.Service", "SearchItems",
-                    g_variant_new("(a{ss})", &wanted), "(aoao)", timeout, cancellable, error);
-    if (!found) {
-        return KeychainStatus::failed;
-    }
-    const VariantPtr unlocked(g_variant_get_child_value(found.get(), 0));
-    const VariantPtr locked(g_variant_get_child_value(found.get(), 1));
-    if (g_variant_n_children(unlocked.get()) == 0) {
-        return g_variant_n_children(locked.get()) > 0 ? KeychainStatus::interactionNotAllowed
-                                                      : KeychainStatus::itemNotFound;
-    }
-    const gchar* item = nullptr;
-    g_variant_get_child(unlocked.get(), 0, "&o", &item);
-    const VariantPtr secret = callSecrets(bus, item, "org.freedesktop.Secret.Item", "GetSecret",
-                                          g_variant_new("(o)", connection.plainSession.c_str()),
-                                          "((oayays))", timeout, cancellable, error);
-    if (!secret) {
-        if (g_error_matches(*error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD) ||
-            g_error_matches(*error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_OBJECT)) {
-            g_clear_error(error); // deleted since the search
-            return KeychainStatus::itemNotFound;
-        }
-        return KeychainStatus::failed;
-    }
-    const VariantPtr fields(g_variant_get_child_value(secret.get(), 0));
-    const VariantPtr bytes(g_variant_get_child_value(fields.get(), 2));
-    gsize length = 0;
-    const auto* start =
-        static_cast<const std::uint8_t*>(g_variant_get_fixed_array(bytes.get(), &length, 1));
-    data = SecretBytes(std::span<const std::uint8_t>(start, length));
-    OPENSSL_cleanse(const_cast<std::uint8_t*>(start), length);
-    return KeychainStatus::success;
-}
 } // namespace
 
 SecretServiceKeychain::SecretServiceKeychain(SecretServiceOptions options)
-    : options_(std::move(options)) {}
+    : options_(std::move(options)), reader_(options_.busAddress, options_.callTimeout) {}
 
 SecretServiceKeychain::~SecretServiceKeychain() = default;
 
@@ -500,11 +388,15 @@ KeychainStatus SecretServiceKeychain::copyData(const KeychainQuery& query,
     }
     const bool interactive = context != nullptr && !context->interactionNotAllowed;
     if (!interactive) {
-        return Call(*this, false)
-            .runOnBus([&](Connection& connection, GCancellable* cancellable, GError** error) {
-                return readUnlocked(connection, wanted.get(), options_.callTimeout, cancellable,
-                                    error, data);
-            });
+        // The browser host reads its session this way on every start: no prompt, so no need
+        // for libsecret's proxies and encrypted session.
+        std::map<std::string, std::string> attributes{{"service", query.service},
+                                                      {"account", query.account}};
+        if (!query.accessGroup.empty()) {
+            attributes.emplace("group", query.accessGroup);
+        }
+        const std::lock_guard lock(mutex_);
+        return reader_.read(attributes, data);
     }
     return Call(*this, true)
         .run([&](SecretService* service, GCancellable* cancellable, GError** error) {

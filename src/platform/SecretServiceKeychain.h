@@ -3,6 +3,7 @@
 
 #include "core/Environment.h"
 #include "platform/KeychainItems.h"
+#include "platform/SecretServiceReader.h"
 
 #include <chrono>
 #include <memory>
@@ -30,11 +31,11 @@ struct SecretServiceOptions {
 [[nodiscard]] std::optional<std::string> sessionBusAddress(const Environment& environment);
 
 /// The keychain on the desktop's Secret Service (gnome-keyring, KWallet, KeePassXC), through
-/// libsecret. Items carry the attributes "service", "account" and, when the access group is
-/// not empty, "group", with no schema name, so other tools find them too:
-/// `secret-tool lookup service com.tallowin.unlock-session account session`. The secret is
-/// the item's data (UTF-8 JSON text, content type text/plain); new items go to the default
-/// collection.
+/// libsecret (reads that never prompt go through SecretServiceReader). Items carry the attributes
+/// "service", "account" and, when the access group is not empty, "group", with no schema name, so
+/// other tools find them too: `secret-tool lookup service com.tallowin.unlock-session account
+/// session`. The secret is the item's data (UTF-8 JSON text, content type text/plain); new items go
+/// to the default collection.
 ///
 /// Every call is bounded: with no bus it fails at once, with a bus or service that does not
 /// answer it gives up after the timeout. Reads and removals never prompt, except copyData with
@@ -56,15 +57,14 @@ public:
                                   std::string& label) override;
     KeychainStatus remove(const KeychainQuery& query) override;
 
-    /// The bus connection and what was opened on it; defined with the implementation.
-    struct Connection;
-
 private:
+    struct Connection;
     class Call;
 
     SecretServiceOptions options_;
     std::mutex mutex_;
     std::unique_ptr<Connection> connection_;
+    SecretServiceReader reader_; ///< quick reads of unlocked items
 };
 
 } // namespace tallowin
