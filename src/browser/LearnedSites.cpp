@@ -4,12 +4,11 @@
 #include "browser/BoundedJSON.h"
 #include "browser/SiteMatching.h"
 #include "core/FileIO.h"
+#include "core/RandomSource.h"
 #include "core/Uuid.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <unistd.h>
 #include <unordered_map>
 
 namespace tallowin {
@@ -18,7 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-/// Copies of the file taken aside for absorbing: the prefix, then six random characters.
+/// Copies of the file taken aside for absorbing: the prefix, then 32 random hex digits.
 constexpr std::string_view kAsidePrefix = "learned-sites.absorbing-";
 
 fs::path learnedSitesPath(const fs::path& sharedDirectory) {
@@ -40,20 +39,21 @@ std::vector<fs::path> leftoverAsideFiles(const fs::path& sharedDirectory) {
 }
 
 /// Moves "learned-sites.json" to a fresh unique name and returns that name; nothing when
-/// there is no file (or it cannot be moved). The unique name is reserved with mkstemp
-/// and then atomically replaced by the rename.
+/// there is no file (or it cannot be moved). The name is random rather than reserved
+/// beforehand: an empty placeholder would look to another absorber like a leftover copy,
+/// which it would read, find empty and remove just before this rename filled it.
 std::optional<fs::path> setAside(const fs::path& sharedDirectory) {
-    std::string aside = (sharedDirectory / (std::string(kAsidePrefix) + "XXXXXX")).string();
-    const int fd = ::mkstemp(aside.data());
-    if (fd < 0) {
-        return std::nullopt;
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string name(kAsidePrefix);
+    for (const std::uint8_t byte : randomBytes(16)) {
+        name.push_back(kHex[byte >> 4]);
+        name.push_back(kHex[byte & 0x0F]);
     }
-    ::close(fd);
+    const fs::path aside = sharedDirectory / name;
     if (std::rename(learnedSitesPath(sharedDirectory).c_str(), aside.c_str()) != 0) {
-        ::unlink(aside.c_str());
         return std::nullopt;
     }
-    return fs::path(aside);
+    return aside;
 }
 
 /// Reads one copy; `consumed` tells whether it may be removed afterwards: it was read,

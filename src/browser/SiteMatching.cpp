@@ -116,7 +116,19 @@ std::optional<std::string> urlHost(const std::string& text) {
     const char* errorPos = nullptr;
     if (uriParseSingleUriExA(&uri, ascii.data(), ascii.data() + ascii.size(), &errorPos) !=
         URI_SUCCESS) {
-        return std::nullopt;
+        // Pages put brackets, bars or stray percent signs in their paths and queries, which
+        // the strict grammar refuses; the host only needs the part up to the authority's end.
+        const std::size_t scheme = ascii.find("//");
+        const std::size_t end =
+            scheme == std::string::npos ? scheme : ascii.find_first_of("/?#", scheme + 2);
+        if (end == std::string::npos) {
+            return std::nullopt;
+        }
+        ascii.resize(end);
+        if (uriParseSingleUriExA(&uri, ascii.data(), ascii.data() + ascii.size(), &errorPos) !=
+            URI_SUCCESS) {
+            return std::nullopt;
+        }
     }
     std::optional<std::string> host;
     if (uri.hostText.first != nullptr && uri.hostText.afterLast > uri.hostText.first) {
@@ -137,7 +149,9 @@ std::optional<std::string> urlHost(const std::string& text) {
             }
             decoded.push_back(raw[i]);
         }
-        host = std::move(decoded);
+        // Escapes typed into the host itself may stand for bytes that are no UTF-8 text;
+        // such a host is kept as written.
+        host = isWellFormedUTF8(decoded) ? std::move(decoded) : std::string(raw);
     }
     uriFreeUriMembersA(&uri);
     return host;

@@ -27,7 +27,11 @@ VaultStoreEnvironment& CommandContext::environment() {
 
 VaultStore& CommandContext::store() {
     if (!store_) {
-        store_ = std::make_unique<VaultStore>(environment());
+        // open() waits for the sync folder before it starts the store, so the store's own
+        // start-up wait would only add another one: it goes on with what open() found.
+        VaultStoreEnvironment storeEnvironment = environment();
+        storeEnvironment.startupContainerWait = std::chrono::milliseconds::zero();
+        store_ = std::make_unique<VaultStore>(std::move(storeEnvironment));
     }
     return *store_;
 }

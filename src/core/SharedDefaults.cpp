@@ -2,52 +2,16 @@
 #include "core/SharedDefaults.h"
 
 #include "core/FileIO.h"
+#include "core/FolderLock.h"
 #include "core/PrivateDirectory.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
 
 namespace tallowin {
 
 namespace {
 constexpr int kMaxNesting = 64;
-
-/// Holds an advisory lock on the settings folder for one read-modify-write. Waiting is
-/// bounded: a writer that is stuck does not stop everyone else for good, it only loses the
-/// protection against a lost update.
-class FolderLock {
-public:
-    explicit FolderLock(const std::filesystem::path& folder)
-        : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        if (fd_ < 0) {
-            return;
-        }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-            if ((errno != EWOULDBLOCK && errno != EINTR) ||
-                std::chrono::steady_clock::now() > deadline) {
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    }
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
-    ~FolderLock() {
-        if (fd_ >= 0) {
-            ::close(fd_); // closing the descriptor releases the lock
-        }
-    }
-
-private:
-    int fd_;
-};
 
 /// Reads the settings file. A missing file is an empty object; `error` is set only when a
 /// file is there but could not be read.
@@ -143,7 +107,7 @@ std::error_code SharedDefaults::update(const std::function<bool(Json& settings)>
     if (error) {
         return error;
     }
-    FolderLock lock(folder);
+    const FolderLock lock(folder, std::chrono::seconds(2));
     Json settings = readSettings(file_, error);
     if (error) {
         return error;
@@ -151,7 +115,15 @@ std::error_code SharedDefaults::update(const std::function<bool(Json& settings)>
     if (!change(settings)) {
         return {};
     }
-    return writeFileAtomically(file_, toBytes(settings.dump()), kPrivateFileMode);
+    std::string text;
+    try {
+        text = settings.dump();
+    } catch (const Json::type_error&) {
+        // A value that is not UTF-8 (a folder name in another encoding, say) is refused
+        // rather than stored altered.
+        return std::make_error_code(std::errc::illegal_byte_sequence);
+    }
+    return writeFileAtomically(file_, toBytes(text), kPrivateFileMode);
 }
 
 std::error_code SharedDefaults::set(std::string_view key, Json value) {

@@ -8,6 +8,8 @@
 #include "core/VaultError.h"
 #include "core/VaultJSON.h"
 
+#include <QStringList>
+#include <QVariantMap>
 #include <stdexcept>
 #include <system_error>
 #include <unistd.h>
@@ -94,6 +96,53 @@ QString VaultStore::qmlNotice() const {
 
 double VaultStore::qmlLastSynced() const {
     return lastSynced_ ? lastSynced_->unixTime() * 1000.0 : 0.0;
+}
+
+namespace {
+double javaScriptDate(Date date) {
+    return date.unixTime() * 1000.0;
+}
+
+QVariantList accountMaps(const std::vector<Account>& accounts) {
+    QVariantList list;
+    list.reserve(static_cast<qsizetype>(accounts.size()));
+    for (const Account& account : accounts) {
+        QStringList websites;
+        for (const std::string& site : account.websites) {
+            websites.push_back(QString::fromStdString(site));
+        }
+        QVariantMap map{
+            {QStringLiteral("id"), QString::fromStdString(account.id.toString())},
+            {QStringLiteral("issuer"), QString::fromStdString(account.issuer)},
+            {QStringLiteral("label"), QString::fromStdString(account.label)},
+            {QStringLiteral("title"), QString::fromStdString(displayTitle(account))},
+            {QStringLiteral("algorithm"),
+             QString::fromLatin1(rawValue(account.algorithm).data(),
+                                 static_cast<qsizetype>(rawValue(account.algorithm).size()))},
+            {QStringLiteral("digits"), static_cast<qint64>(account.digits)},
+            {QStringLiteral("period"), static_cast<qint64>(account.period)},
+            {QStringLiteral("websites"), websites},
+            {QStringLiteral("createdAt"), javaScriptDate(account.createdAt)},
+            {QStringLiteral("updatedAt"), javaScriptDate(account.updatedAt)},
+        };
+        if (account.color) {
+            map.insert(QStringLiteral("color"), static_cast<qint64>(*account.color));
+        }
+        if (account.deletedAt) {
+            map.insert(QStringLiteral("deletedAt"), javaScriptDate(*account.deletedAt));
+        }
+        list.push_back(map);
+    }
+    return list;
+}
+} // namespace
+
+QVariantList VaultStore::qmlAccounts() const {
+    return accountMaps(accounts_);
+}
+
+QVariantList VaultStore::qmlRecentlyDeleted() const {
+    return accountMaps(recentlyDeleted_);
 }
 
 void VaultStore::setPhase(Phase phase) {

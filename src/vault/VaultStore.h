@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QVariantList>
 
 // moc reads only the declarations below and cannot parse C++20 library headers.
 #ifndef Q_MOC_RUN
@@ -120,6 +121,8 @@ class VaultStore final : public QObject {
                    errorMessageChanged)
     Q_PROPERTY(QString notice READ qmlNotice NOTIFY noticeChanged)
     Q_PROPERTY(double lastSynced READ qmlLastSynced NOTIFY lastSyncedChanged)
+    Q_PROPERTY(QVariantList accounts READ qmlAccounts NOTIFY accountsChanged)
+    Q_PROPERTY(QVariantList recentlyDeleted READ qmlRecentlyDeleted NOTIFY recentlyDeletedChanged)
     Q_PROPERTY(int accountCount READ accountCount NOTIFY accountsChanged)
     Q_PROPERTY(int recentlyDeletedCount READ recentlyDeletedCount NOTIFY recentlyDeletedChanged)
 
@@ -202,6 +205,10 @@ private:
     [[nodiscard]] QString qmlNotice() const;
     /// Milliseconds since 1970 (a JavaScript date value); 0 before the first pass.
     [[nodiscard]] double qmlLastSynced() const;
+    /// The lists as maps for QML: the account's fields without its secret, dates as
+    /// JavaScript date values.
+    [[nodiscard]] QVariantList qmlAccounts() const;
+    [[nodiscard]] QVariantList qmlRecentlyDeleted() const;
     [[nodiscard]] int accountCount() const { return static_cast<int>(accounts_.size()); }
     [[nodiscard]] int recentlyDeletedCount() const {
         return static_cast<int>(recentlyDeleted_.size());

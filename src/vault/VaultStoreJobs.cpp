@@ -140,4 +140,12 @@ QFuture<std::error_code> writeVaultFileInBackground(std::filesystem::path path, 
     });
 }
 
+QFuture<std::shared_ptr<FolderLock>> lockFolderInBackground(std::filesystem::path folder,
+                                                            std::chrono::milliseconds maximumWait) {
+    return runInBackground([folder = std::move(folder), maximumWait] {
+        (void)createPrivateDirectories(folder);
+        return std::make_shared<FolderLock>(folder, maximumWait);
+    });
+}
+
 } // namespace tallowin

@@ -8,15 +8,18 @@
 
 #include "core/Bytes.h"
 #include "core/Date.h"
+#include "core/FolderLock.h"
 #include "core/RandomSource.h"
 #include "core/VaultEnvelope.h"
 #include "core/VaultError.h"
 #include "core/VaultKey.h"
 
 #include <QFuture>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -67,5 +70,10 @@ struct FileBytes {
 /// Replaces the file atomically with mode 0600.
 [[nodiscard]] QFuture<std::error_code> writeVaultFileInBackground(std::filesystem::path path,
                                                                   Bytes bytes);
+
+/// An advisory lock on `folder` (made when missing), taken once other holders let go or
+/// after `maximumWait` without it (see FolderLock).
+[[nodiscard]] QFuture<std::shared_ptr<FolderLock>>
+lockFolderInBackground(std::filesystem::path folder, std::chrono::milliseconds maximumWait);
 
 } // namespace tallowin

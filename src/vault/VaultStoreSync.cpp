@@ -16,6 +16,9 @@
 namespace tallowin {
 
 namespace {
+/// How long a pass waits for another process's pass on the same files before it goes on.
+constexpr std::chrono::seconds kPassLockWait{15};
+
 struct IdHash {
     std::size_t operator()(const Uuid& id) const noexcept {
         std::uint64_t high = 0;
@@ -140,6 +143,16 @@ QCoro::Task<> VaultStore::syncPass(bool force, VaultKey key) {
     const Date time = now();
     std::exception_ptr failure;
     try {
+        // Another process of this user on the same files (the command line beside the
+        // application, or two commands of a script) would drop what this pass writes between
+        // its reads and its writes: passes take turns on the shared directory.
+        const QFuture<std::shared_ptr<FolderLock>> locking =
+            lockFolderInBackground(storage_->sharedDirectory(), kPassLockWait);
+        const std::shared_ptr<FolderLock> folderLock = co_await locking;
+        if (!self) {
+            co_return;
+        }
+
         // The local copy; a missing or unreadable one, or one of another key, adds nothing.
         const QFuture<FileBytes> localRead = readVaultFileInBackground(storage_->localVaultURL());
         const FileBytes localFile = co_await localRead;

@@ -27,6 +27,12 @@ TEST(SiteMatchingTest, NormalizedHost) {
         {"https://Bücher.example/x", "bücher.example"},
         {"https://exa mple.com/", "https://exa mple.com/"}, // not a URL
         {"file:///etc/hosts", "file:///etc/hosts"},         // URL without a host
+        // Paths and queries the strict grammar refuses still give their page's host.
+        {"https://www.example.com/?a[]=1", "example.com"},
+        {"https://example.com/a b|c{d}", "example.com"},
+        {"https://example.com/#a#b", "example.com"},
+        {"https://Example.com:8443?q=%zz", "example.com"},
+        {"https://%c3.example/", "%c3.example"}, // an escape that is no UTF-8 stays escaped
         {"www.", ""},
         {"", ""},
         {" \t\n ", ""},

@@ -134,6 +134,7 @@ TEST(CliEndToEnd, ABackupCarriesTheAccountsToAnotherHome) {
     EXPECT_EQ(home.ok({"export-backup", backup.native()}, master + "backup password 1\n"),
               "Exported 4 accounts.\n");
     EXPECT_EQ(modeOf(backup), 0600u);
+    EXPECT_EQ(modeOf(home.vault()), 0600u); // the local copy the browser host reads
 
     const CliHome other;
     const std::string otherMaster(kOtherMaster);

@@ -101,6 +101,13 @@ TEST_F(SharedDefaultsTest, AFileThatCannotBeReadIsNotOverwritten) {
     EXPECT_TRUE(std::filesystem::is_directory(file_));
 }
 
+TEST_F(SharedDefaultsTest, AValueThatIsNotUTF8IsRefusedAndTheFileKept) {
+    ASSERT_FALSE(defaults_.setString("syncFolder", "/home/a"));
+    EXPECT_EQ(defaults_.setString("syncFolder", "/home/caf\xE9"),
+              std::make_error_code(std::errc::illegal_byte_sequence));
+    EXPECT_EQ(defaults_.string("syncFolder"), "/home/a");
+}
+
 TEST_F(SharedDefaultsTest, ConcurrentWritersLoseNoUpdate) {
     std::vector<std::thread> writers;
     for (int w = 0; w < 4; ++w) {

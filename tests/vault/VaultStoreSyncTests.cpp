@@ -2,9 +2,11 @@
 #include "StoreFixture.h"
 #include "TempFolder.h"
 #include "browser/LearnedSites.h"
+#include "core/FolderLock.h"
 #include "core/SharedConfiguration.h"
 #include "vault/IssuerRepair.h"
 
+#include <QVariantMap>
 #include <gtest/gtest.h>
 
 namespace tallowin {
@@ -139,6 +141,17 @@ TEST_F(VaultStoreSyncTest, PublishedListsFollowDisplayOrderAndDeletionTime) {
     EXPECT_TRUE(erased->secret.empty());
     EXPECT_TRUE(erased->deletedAt);
     EXPECT_EQ(localAccounts().size(), 9u);
+
+    // The same lists as the properties screens bind to, in the same order, without secrets.
+    const QVariantList published = store().property("accounts").toList();
+    ASSERT_EQ(published.size(), 6);
+    EXPECT_EQ(published[0].toMap().value("title").toString(), "Alpha");
+    EXPECT_EQ(published[5].toMap().value("issuer").toString(), "zeta");
+    EXPECT_FALSE(published[0].toMap().contains("secret"));
+    const QVariantList deleted = store().property("recentlyDeleted").toList();
+    ASSERT_EQ(deleted.size(), 2);
+    EXPECT_EQ(deleted[0].toMap().value("label").toString(), "3");
+    EXPECT_TRUE(deleted[0].toMap().contains("deletedAt"));
 }
 
 TEST_F(VaultStoreSyncTest, EditsAreStampedAndReachBothCopies) {
@@ -323,6 +336,27 @@ TEST_F(VaultStoreSyncTest, EditMadeWhileAPassWaitsSurvivesItAndIsWritten) {
     EXPECT_EQ(cloudAccounts(), store().all());
 }
 
+// Two processes on one shared directory (the command line beside the application): each
+// pass reads, merges and writes the same local copy, so they must take turns or the later
+// write drops what the earlier one added.
+TEST_F(VaultStoreSyncTest, PassesOfTwoStoresOnOneFolderTakeTurns) {
+    open(false);
+    Device other(root_.path() / "laptop", std::nullopt, "Laptop");
+    other.openWithPassword();
+    {
+        // Held as a pass of a third process would: both passes wait for it, then go in turn.
+        const FolderLock busy(root_.path() / "laptop" / "shared", std::chrono::seconds(1));
+        ASSERT_TRUE(busy.held());
+        store().addDrafts({draft("Here", "me", "AAAAAAAA")});
+        other.store().addDrafts({draft("There", "me", "BBBBBBBB")});
+    }
+    device_->settle();
+    other.settle();
+    std::vector<std::string> kept = titles(localAccounts());
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, (std::vector<std::string>{"Here/me", "There/me"}));
+}
+
 TEST_F(VaultStoreSyncTest, RequestsDuringAPassFoldIntoOneMorePass) {
     open(false); // no folder watch: every pass is one this test asked for
     int& passes = countPasses();
@@ -405,7 +439,7 @@ TEST_F(VaultStoreSyncTest, UnreadableCopiesStopThePassWithTheirMessage) {
         device_->settle();
         EXPECT_EQ(store().syncStatus(), SyncStatus::makeFailed(c.message));
         run(store().sync(false)); // and so every pass while the copy stays as it is
-        device_->settle(); // the folder watcher may have started one more in the meantime
+        device_->settle();        // the folder watcher may have started one more in the meantime
         EXPECT_EQ(store().syncStatus(), SyncStatus::makeFailed(c.message));
         EXPECT_EQ(test::stampOf(device_->localVault()), before);
         EXPECT_FALSE(store().errorMessage());

@@ -64,6 +64,17 @@ QCoro::Task<int> runUnlock(CommandContext& context) {
 
 QCoro::Task<int> runLock(CommandContext& context) {
     context.store().lock(true);
+    // The store ignores a failed delete; here it matters, since the browser host and
+    // later commands would go on handing out codes from a session still in the keyring.
+    VaultStoreEnvironment& environment = context.environment();
+    const Clock& clock = environment.clock ? *environment.clock : systemClock();
+    const UnlockSession session(*environment.keychain, *environment.defaults, clock);
+    std::string label;
+    const KeychainStatus left =
+        environment.keychain->copyAttributes(session.query(), nullptr, label);
+    if (left == KeychainStatus::success || left == KeychainStatus::interactionNotAllowed) {
+        throw CommandError("The keyring kept the unlock session; it could not be removed.");
+    }
     context.out() << "Locked.\n";
     co_return 0;
 }
