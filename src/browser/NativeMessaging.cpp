@@ -100,8 +100,38 @@ std::string encodeMessage(const Json& reply) {
     return reply.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
+namespace {
+/// The reply with the icons of its last entries (the lowest scores) emptied until it fits
+/// in `limit` bytes; nothing when it has no icons to give up or fits already.
+std::optional<std::string> withFewerIcons(const Json& reply, std::size_t encodedSize,
+                                          std::size_t limit) {
+    const auto accounts = reply.find("accounts");
+    if (encodedSize <= limit || accounts == reply.end() || !accounts->is_array()) {
+        return std::nullopt;
+    }
+    Json smaller = reply;
+    Json& entries = smaller["accounts"];
+    std::size_t excess = encodedSize - limit;
+    for (auto entry = entries.rbegin(); entry != entries.rend() && excess > 0; ++entry) {
+        const auto icon = entry->find("icon");
+        if (icon == entry->end() || !icon->is_string()) {
+            continue;
+        }
+        const std::size_t saved = icon->get_ref<const std::string&>().size();
+        *icon = "";
+        excess -= std::min(excess, saved);
+    }
+    return encodeMessage(smaller);
+}
+} // namespace
+
 bool writeMessage(ByteSink& output, const Json& reply) {
-    const std::string json = encodeMessage(reply);
+    std::string json = encodeMessage(reply);
+    // Browsers drop a host's message over 1 MiB together with the connection; a reply with
+    // many large icons gives up icons rather than every code.
+    if (std::optional<std::string> smaller = withFewerIcons(reply, json.size(), kMaxReplyBytes)) {
+        json = std::move(*smaller);
+    }
     if (json.size() > std::numeric_limits<std::uint32_t>::max()) {
         return false;
     }

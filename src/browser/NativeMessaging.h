@@ -17,6 +17,8 @@ namespace tallowin {
 
 /// Incoming messages are 1 to kMaxMessageBytes bytes long.
 inline constexpr std::uint32_t kMaxMessageBytes = 999'999;
+/// Browsers take replies of at most this many bytes.
+inline constexpr std::size_t kMaxReplyBytes = 1u << 20;
 /// Incoming messages nest objects and arrays at most this deep (requests are flat).
 inline constexpr std::size_t kMaxMessageDepth = 64;
 

@@ -105,6 +105,24 @@ TEST(NativeMessagingTest, WritesNativeLengthThenCompactJSON) {
     EXPECT_EQ(readMessage(back), (Json{{"issuer", "Caf\xEF\xBF\xBD"}}));
 }
 
+TEST(NativeMessagingTest, AReplyTooLargeForTheBrowserGivesUpIconsOfItsLastEntries) {
+    const std::string icon = "data:image/png;base64," + std::string(300'000, 'A');
+    Json entries = Json::array();
+    for (int i = 0; i < 5; ++i) {
+        entries.push_back({{"id", std::to_string(i)}, {"codes", {"123456"}}, {"icon", icon}});
+    }
+    StringSink sink;
+    ASSERT_TRUE(writeMessage(sink, Json{{"ok", true}, {"accounts", entries}}));
+    EXPECT_LE(sink.bytes().size(), 4 + kMaxReplyBytes);
+    MemorySource back(sink.bytes());
+    const Json reply = readMessage(back).value();
+    ASSERT_EQ(reply["accounts"].size(), 5u);
+    EXPECT_EQ(reply["accounts"][0]["icon"], icon); // the best matches keep theirs
+    EXPECT_EQ(reply["accounts"][2]["icon"], icon);
+    EXPECT_EQ(reply["accounts"][3]["icon"], "");
+    EXPECT_EQ(reply["accounts"][4]["codes"][0], "123456");
+}
+
 TEST(NativeMessagingTest, RoundTripsOverAPipe) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
