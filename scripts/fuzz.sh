@@ -5,7 +5,7 @@ set -euo pipefail
 shopt -s nullglob
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
-build=${2:-$root/build-fuzz}
+build=$(realpath -m "${2:-$root/build-fuzz}") # absolute: each target runs in its corpus folder
 "$root/scripts/setup.sh"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTALLOWIN_FUZZ=ON -DTALLOWIN_TESTS=OFF
