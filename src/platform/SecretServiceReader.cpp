@@ -24,6 +24,17 @@ struct MessageUnref {
 };
 using MessagePtr = std::unique_ptr<DBusMessage, MessageUnref>;
 
+/// A call sent and not yet answered; dropping it forgets the answer.
+struct PendingCallDrop {
+    void operator()(DBusPendingCall* pending) const {
+        if (!dbus_pending_call_get_completed(pending)) {
+            dbus_pending_call_cancel(pending);
+        }
+        dbus_pending_call_unref(pending);
+    }
+};
+using PendingCallPtr = std::unique_ptr<DBusPendingCall, PendingCallDrop>;
+
 /// A D-Bus error that frees itself.
 class Error {
 public:
@@ -92,22 +103,47 @@ struct SecretServiceReader::Connection {
         }
     }
 
-    /// Sends `message` and waits for the reply until `deadline`. Null with `error` set when
-    /// the call failed or the reply has another signature than `signature`.
-    MessagePtr call(DBusMessage* message, const char* signature, Clock::time_point deadline,
-                    Error& error) const {
+    /// Sends `message` without waiting for its reply, which `finish` collects: calls that do
+    /// not need each other's answers travel together, one round trip for all of them. The
+    /// service answers them in the order sent. Null when it could not be sent.
+    PendingCallPtr start(DBusMessage* message, Clock::time_point deadline) const {
         const MessagePtr owned(message);
-        if (message == nullptr) {
-            dbus_set_error_const(error.get(), DBUS_ERROR_NO_MEMORY, "out of memory");
+        DBusPendingCall* pending = nullptr;
+        if (message == nullptr ||
+            !dbus_connection_send_with_reply(bus, message, &pending, millisecondsUntil(deadline))) {
             return nullptr;
         }
-        MessagePtr reply(dbus_connection_send_with_reply_and_block(
-            bus, message, millisecondsUntil(deadline), error.get()));
-        if (reply && !dbus_message_has_signature(reply.get(), signature)) {
+        return PendingCallPtr(pending); // null too when the connection is gone
+    }
+
+    /// Waits for the reply of a call that `start` sent (until the deadline given there). Null
+    /// with `error` set when the call failed or the reply has another signature than
+    /// `signature`.
+    static MessagePtr finish(PendingCallPtr pending, const char* signature, Error& error) {
+        if (!pending) {
+            dbus_set_error_const(error.get(), DBUS_ERROR_DISCONNECTED, "not sent");
+            return nullptr;
+        }
+        dbus_pending_call_block(pending.get());
+        MessagePtr reply(dbus_pending_call_steal_reply(pending.get()));
+        if (!reply) {
+            dbus_set_error_const(error.get(), DBUS_ERROR_NO_REPLY, "no reply");
+            return nullptr;
+        }
+        if (dbus_set_error_from_message(error.get(), reply.get())) {
+            return nullptr;
+        }
+        if (!dbus_message_has_signature(reply.get(), signature)) {
             dbus_set_error_const(error.get(), DBUS_ERROR_INVALID_SIGNATURE, "unexpected reply");
             return nullptr;
         }
         return reply;
+    }
+
+    /// Sends `message` and waits for the reply until `deadline` (see finish).
+    MessagePtr call(DBusMessage* message, const char* signature, Clock::time_point deadline,
+                    Error& error) const {
+        return finish(start(message, deadline), signature, error);
     }
 };
 
@@ -146,60 +182,49 @@ KeychainStatus SecretServiceReader::readOnce(const std::map<std::string, std::st
         return status;
     };
 
+    // A new connection says Hello to the bus; the session is opened once per connection.
+    // Those calls and the search go out together and are answered in turn.
+    std::unique_ptr<Connection> fresh;
     if (!connection_) {
-        auto connection = std::make_unique<Connection>();
-        connection->bus = dbus_connection_open_private(busAddress_.c_str(), error.get());
-        if (connection->bus == nullptr) {
+        fresh = std::make_unique<Connection>();
+        fresh->bus = dbus_connection_open_private(busAddress_.c_str(), error.get());
+        if (fresh->bus == nullptr) {
             return KeychainStatus::serviceUnavailable;
         }
-        dbus_connection_set_exit_on_disconnect(connection->bus, FALSE);
+        dbus_connection_set_exit_on_disconnect(fresh->bus, FALSE);
         // A blocking call would wait for the handshake without limit: drive it here instead.
-        while (!dbus_connection_get_is_authenticated(connection->bus)) {
-            if (Clock::now() >= deadline || !dbus_connection_get_is_connected(connection->bus)) {
+        while (!dbus_connection_get_is_authenticated(fresh->bus)) {
+            if (Clock::now() >= deadline || !dbus_connection_get_is_connected(fresh->bus)) {
                 return KeychainStatus::serviceUnavailable;
             }
-            dbus_connection_read_write(connection->bus, millisecondsUntil(deadline));
+            dbus_connection_read_write(fresh->bus, millisecondsUntil(deadline));
         }
-        const MessagePtr hello =
-            connection->call(dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
-                                                          DBUS_INTERFACE_DBUS, "Hello"),
-                             "s", deadline, error);
-        const char* name = nullptr;
-        if (!hello || !dbus_message_get_args(hello.get(), error.get(), DBUS_TYPE_STRING, &name,
-                                             DBUS_TYPE_INVALID)) {
-            return KeychainStatus::serviceUnavailable;
-        }
-        dbus_bus_set_unique_name(connection->bus, name);
-        connection_ = std::move(connection);
     }
-    Connection& connection = *connection_;
+    Connection& connection = fresh ? *fresh : *connection_;
 
+    PendingCallPtr hello;
+    if (fresh) {
+        hello = connection.start(dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
+                                                              DBUS_INTERFACE_DBUS, "Hello"),
+                                 deadline);
+    }
+    PendingCallPtr open;
     if (connection.session.empty()) {
-        DBusMessage* open = dbus_message_new_method_call(kSecretsName, kSecretsPath,
-                                                         kServiceInterface, "OpenSession");
-        if (open != nullptr) {
+        DBusMessage* message = dbus_message_new_method_call(kSecretsName, kSecretsPath,
+                                                            kServiceInterface, "OpenSession");
+        if (message != nullptr) {
             DBusMessageIter arguments;
             DBusMessageIter input;
             const char* algorithm = "plain";
             const char* nothing = "";
-            dbus_message_iter_init_append(open, &arguments);
+            dbus_message_iter_init_append(message, &arguments);
             dbus_message_iter_append_basic(&arguments, DBUS_TYPE_STRING, &algorithm);
             dbus_message_iter_open_container(&arguments, DBUS_TYPE_VARIANT, "s", &input);
             dbus_message_iter_append_basic(&input, DBUS_TYPE_STRING, &nothing);
             dbus_message_iter_close_container(&arguments, &input);
         }
-        const MessagePtr opened = connection.call(open, "vo", deadline, error);
-        if (!opened) {
-            return fail(statusFor(error));
-        }
-        DBusMessageIter reply;
-        dbus_message_iter_init(opened.get(), &reply);
-        dbus_message_iter_next(&reply);
-        const char* path = nullptr;
-        dbus_message_iter_get_basic(&reply, &path);
-        connection.session = path;
+        open = connection.start(message, deadline);
     }
-
     DBusMessage* search =
         dbus_message_new_method_call(kSecretsName, kSecretsPath, kServiceInterface, "SearchItems");
     if (search != nullptr) {
@@ -218,7 +243,31 @@ KeychainStatus SecretServiceReader::readOnce(const std::map<std::string, std::st
         }
         dbus_message_iter_close_container(&arguments, &dictionary);
     }
-    const MessagePtr found = connection.call(search, "aoao", deadline, error);
+    PendingCallPtr searching = connection.start(search, deadline);
+
+    if (fresh) {
+        const MessagePtr named = Connection::finish(std::move(hello), "s", error);
+        const char* name = nullptr;
+        if (!named || !dbus_message_get_args(named.get(), error.get(), DBUS_TYPE_STRING, &name,
+                                             DBUS_TYPE_INVALID)) {
+            return KeychainStatus::serviceUnavailable;
+        }
+        dbus_bus_set_unique_name(connection.bus, name);
+        connection_ = std::move(fresh);
+    }
+    if (open) {
+        const MessagePtr opened = Connection::finish(std::move(open), "vo", error);
+        if (!opened) {
+            return fail(statusFor(error));
+        }
+        DBusMessageIter reply;
+        dbus_message_iter_init(opened.get(), &reply);
+        dbus_message_iter_next(&reply);
+        const char* path = nullptr;
+        dbus_message_iter_get_basic(&reply, &path);
+        connection.session = path;
+    }
+    const MessagePtr found = Connection::finish(std::move(searching), "aoao", error);
     if (!found) {
         return fail(statusFor(error));
     }
