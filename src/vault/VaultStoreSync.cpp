@@ -140,7 +140,6 @@ QCoro::Task<> VaultStore::syncPass(bool force, VaultKey key) {
     const auto holdsSession = [&] { return !afterLock && keyGeneration_ == generation; };
 
     setSyncStatus(SyncStatus{SyncStatus::syncing, {}});
-    const Date time = now();
     std::exception_ptr failure;
     try {
         // Another process of this user on the same files (the command line beside the
@@ -152,6 +151,7 @@ QCoro::Task<> VaultStore::syncPass(bool force, VaultKey key) {
         if (!self) {
             co_return;
         }
+        const Date time = now(); // after the wait: the pass is stamped when it runs
 
         // The local copy; a missing or unreadable one, or one of another key, adds nothing.
         const QFuture<FileBytes> localRead = readVaultFileInBackground(storage_->localVaultURL());
