@@ -42,9 +42,11 @@ QCoro::Task<int> runInit(CommandContext& context) {
     if (store.phase().kind != Phase::unlocked) {
         throw CommandError(store.errorMessage().value_or("The vault couldn't be created."));
     }
+    // Only a vault that was written keeps its session: after a failed first write the
+    // session would unlock nothing.
+    co_await context.saveChanges();
     context.keepSession();
     context.out() << "Created the vault in " << store.storage().vaultFolder().native() << ".\n";
-    co_await context.saveChanges();
     co_return 0;
 }
 
