@@ -2,6 +2,7 @@
 #include "browser/SiteMatching.h"
 
 #include "browser/ServiceCatalogue.h"
+#include "core/PercentEncoding.h"
 #include "core/TextCodes.h"
 #include "core/Unicode.h"
 
@@ -151,7 +152,7 @@ std::optional<std::string> urlHost(const std::string& text) {
         }
         // Escapes typed into the host itself may stand for bytes that are no UTF-8 text;
         // such a host is kept as written.
-        host = isWellFormedUTF8(decoded) ? std::move(decoded) : std::string(raw);
+        host = isValidUTF8(decoded) ? std::move(decoded) : std::string(raw);
     }
     uriFreeUriMembersA(&uri);
     return host;

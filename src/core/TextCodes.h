@@ -72,21 +72,4 @@ struct UTF8Prefix {
     return {length, true};
 }
 
-/// Whether the whole of `text` is well-formed UTF-8.
-[[nodiscard]] inline bool isWellFormedUTF8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        if (static_cast<unsigned char>(text[i]) < 0x80) {
-            ++i;
-            continue;
-        }
-        const UTF8Prefix prefix = wellFormedUTF8Prefix(text.substr(i));
-        if (!prefix.complete) {
-            return false;
-        }
-        i += prefix.length;
-    }
-    return true;
-}
-
 } // namespace tallowin

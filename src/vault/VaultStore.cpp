@@ -94,10 +94,6 @@ QString VaultStore::qmlNotice() const {
     return notice_ ? QString::fromStdString(*notice_) : QString();
 }
 
-double VaultStore::qmlLastSynced() const {
-    return lastSynced_ ? lastSynced_->unixTime() * 1000.0 : 0.0;
-}
-
 namespace {
 double javaScriptDate(Date date) {
     return date.unixTime() * 1000.0;
@@ -136,6 +132,10 @@ QVariantList accountMaps(const std::vector<Account>& accounts) {
     return list;
 }
 } // namespace
+
+double VaultStore::qmlLastSynced() const {
+    return lastSynced_ ? javaScriptDate(*lastSynced_) : 0.0;
+}
 
 QVariantList VaultStore::qmlAccounts() const {
     return accountMaps(accounts_);
